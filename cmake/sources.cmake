@@ -1,0 +1,37 @@
+# One static library per subsystem folder, from every .cpp in it. Files ending
+# in _win.cpp build only for Windows, files ending in _posix.cpp only elsewhere.
+function(lumerca_subsystem target folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/library_info\\.cpp$")
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win\\.cpp$")
+  endif()
+  if(NOT sources)
+    # A subsystem still without sources (while it is being written).
+    file(WRITE ${CMAKE_BINARY_DIR}/${target}_empty.cpp "")
+    set(sources ${CMAKE_BINARY_DIR}/${target}_empty.cpp)
+  endif()
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
+  target_compile_definitions(${target} PRIVATE LUMERCA_MARKER_BUILDING)
+  target_link_libraries(${target} PUBLIC ${ARGN})
+endfunction()
+
+if(WIN32)
+  lumerca_subsystem(lumerca_platform platform ole32)
+else()
+  lumerca_subsystem(lumerca_platform platform ICU::uc ICU::data Threads::Threads)
+endif()
+target_compile_definitions(lumerca_platform PRIVATE "LUMERCA_OUTPUT_DIR=\"${LUMERCA_OUTPUT_DIR}\"")
+if(WIN32)
+  lumerca_subsystem(lumerca_storage storage lumerca_platform ole32)
+else()
+  lumerca_subsystem(lumerca_storage storage lumerca_platform)
+endif()
+lumerca_subsystem(lumerca_readers readers lumerca_storage)
+lumerca_subsystem(lumerca_output output lumerca_readers lumerca_platform)
+lumerca_subsystem(lumerca_entry entry lumerca_output lumerca_readers lumerca_storage lumerca_platform)

@@ -1,0 +1,66 @@
+#pragma once
+
+// The marker model of one import: the MARKER header and every table.
+
+#include "readers/pieces.h"
+#include "readers/skipped.h"
+#include "readers/splits.h"
+#include "readers/tables.h"
+
+#include <cstdint>
+
+namespace lumerca {
+
+class CPrintfFile;
+
+class CMarker {
+public:
+  CMarker() = default;
+  CMarker(const CMarker&) = delete;
+  CMarker& operator=(const CMarker&) = delete;
+
+  // The MARKER header; the fixed part stands in stream order. It starts zeroed.
+  unsigned char Raw1[6] = {};
+  float Width = 0;  // millimetres
+  unsigned char Raw3[10] = {};
+  float ScaleX = 0;
+  float ScaleY = 0;
+  unsigned char Raw6[18] = {};
+  unsigned char Raw7[2] = {};
+  unsigned char Raw8[2] = {};
+  unsigned char Raw9[2] = {};
+  unsigned char Raw10[1] = {};
+  unsigned char Raw11[40] = {};
+  std::int16_t Text1Length = 0;
+  std::int16_t NameLength = 0;
+  std::int16_t Text3Length = 0;
+  std::int16_t Text4Length = 0;
+  unsigned char Raw16[4] = {};
+  char Name[256] = {};
+  char Text1[256] = {};
+  char Text3[256] = {};
+  char Text4[256] = {};
+
+  CClasses m_classes;
+  CCroixes m_croixes;
+  CSizes m_sizes;
+  CStyles m_styles;
+  CMarkerPieces m_pieces;
+  CSplits m_splits;
+  CSkippedStreams m_skipped;
+  CHalfs m_halfs;
+
+  // Reads one MARKER stream into the header. A stream that ends before its
+  // layout changes nothing.
+  ReadOutcome ReadHeader(storage::Stream& stream, std::uint32_t size);
+
+  // Checks every cross-reference that the writers follow. Throws
+  // IndexOutOfRange for the first one that names no record.
+  void ValidateIndexes() const;
+
+  // The two output files, each written in full into an open file.
+  void WriteModelOrderFile(CPrintfFile& file) const;
+  void WritePositionFile(CPrintfFile& file) const;
+};
+
+}  // namespace lumerca

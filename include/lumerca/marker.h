@@ -1,0 +1,84 @@
+#pragma once
+
+// Import of marker files: a compound document whose streams describe one
+// marker is turned into the model-and-order file "csvimprt.txt" and the piece
+// position file "posimport.txt".
+
+#include <lumerca/export.h>
+
+#ifdef __cplusplus
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumerca {
+
+enum class ImportStatus {
+  Imported,        // both files were written completely
+  CannotOpen,      // the file is missing or is not a compound document
+  NoPieces,        // the document holds no placed piece; nothing was written
+  CorruptIndex,    // a cross-reference between the tables is out of range
+  OutputFailed,    // a file could not be created, written or renamed
+  OutOfMemory,     // memory ran out while reading or writing
+};
+
+// Something the walk met that a user may want to know about.
+struct Diagnostic {
+  enum class Kind {
+    StreamRejected,      // a stream ended before its declared layout
+    StreamSkipped,       // a stream was passed over (e.g. a .CUTS name without a number)
+    StorageUnreadable,   // a storage could not be enumerated or opened
+    StreamUnreadable,    // a stream could not be opened
+    EnumerationFailed,   // listing a storage's elements failed part way
+    ImportFailed,        // why the import as a whole failed (a corrupt index, an output error)
+  };
+  Kind kind;
+  std::string path;     // the element's path inside the document, UTF-8, '/'-separated
+  std::string message;  // a short English text
+};
+
+struct ImportResult {
+  ImportStatus status = ImportStatus::CannotOpen;
+  std::string name;  // the normalised marker name (set when status is Imported)
+  std::vector<Diagnostic> diagnostics;
+};
+
+// Reads `file` and writes csvimprt.txt and posimport.txt into `output_dir`.
+// A non-empty `name` replaces the marker name stored in the file (at most 255
+// bytes are used). The files are written under temporary names and renamed into
+// place only when both are complete: on any status but Imported the files that
+// were there before are left as they were. Never throws.
+LUMERCA_API ImportResult ImportMarker(const std::filesystem::path& file, std::string_view name,
+                                      const std::filesystem::path& output_dir) noexcept;
+
+// Short English text for a status.
+LUMERCA_API const char* StatusText(ImportStatus status) noexcept;
+
+// The ANSI code page that names are normalised in. On Windows it is the
+// system's; elsewhere it is a setting of the process, 1252 unless changed.
+LUMERCA_API unsigned AnsiCodePage() noexcept;
+// Returns false (and changes nothing) for a code page that is not supported.
+// Has no effect on Windows, where the system decides.
+LUMERCA_API bool SetAnsiCodePage(unsigned code_page) noexcept;
+
+// The folder that ImportLumercaFile writes into.
+LUMERCA_API std::filesystem::path FixedOutputFolder();
+
+LUMERCA_API const char* Version() noexcept;
+
+}  // namespace lumerca
+
+extern "C" {
+#endif
+
+// Imports the marker file at `path` (ANSI code page) into the fixed output
+// folder. `name` must hold 256 bytes: on entry an empty string or the name to
+// give the marker; on result 1 it receives the normalised marker name.
+// Results: 1 imported, 0 not imported (cannot be opened, or the output could not
+// be written), -1 the file holds no pieces.
+LUMERCA_API int ImportLumercaFile(const char* path, char* name);
+
+#ifdef __cplusplus
+}
+#endif

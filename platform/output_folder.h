@@ -1,0 +1,52 @@
+#pragma once
+
+// Output of one import: both files are written under temporary names created
+// exclusively inside the output folder, and renamed over their final names only
+// when both are complete. Nothing planted in the folder (a link at a final or a
+// temporary name) is ever followed.
+
+#include "output/printf_file.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace lumerca::platform {
+
+// A file created exclusively under a fresh temporary name. Write and Finish
+// throw OutputError. A file that is destroyed without being committed is
+// removed.
+class TemporaryFile : public TextSink {
+public:
+  ~TemporaryFile() override = default;
+  // Writes out what is buffered and flushes it to the storage device.
+  virtual void Finish() = 0;
+};
+
+class OutputFolder {
+public:
+  virtual ~OutputFolder() = default;
+
+  // A new temporary file in the folder, for the file that will be `final_name`.
+  virtual std::unique_ptr<TemporaryFile> CreateTemporary(const std::string& final_name) = 0;
+
+  // Renames both finished files over their final names, under a lock that
+  // keeps two imports of this process from interleaving their pairs. Throws
+  // OutputError; on failure neither temporary file is left behind.
+  virtual void Commit(TemporaryFile& first, TemporaryFile& second) = 0;
+};
+
+// Opens an existing folder. Throws OutputError when it does not exist or is not
+// a folder.
+std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder);
+
+// The fixed folder of ImportLumercaFile: c:\userroot\temp\ on Windows, the
+// build's setting elsewhere (a leading "~/" is the calling user's home folder
+// from the password database).
+std::filesystem::path FixedOutputFolder();
+
+// Converts the caller's path (ANSI code page on Windows, bytes elsewhere).
+// Empty when it cannot be converted (on Windows: longer than 259 characters).
+std::filesystem::path PathFromAnsi(const char* path);
+
+}  // namespace lumerca::platform

@@ -1,0 +1,23 @@
+#pragma once
+
+// Portable reader of compound files (versions 3 and 4). The whole file is held
+// in memory; every chain is resolved once, checked against the file, and every
+// offset is computed in 64 bits.
+
+#include "storage/storage.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace lumerca::storage {
+
+// Opens the file at `path`. Null when it cannot be read or is not a valid
+// compound file (bad header, FAT, DIFAT or directory chain).
+std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path);
+
+// Same, over bytes already in memory (copied).
+std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes);
+
+}  // namespace lumerca::storage

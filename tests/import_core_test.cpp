@@ -1,0 +1,189 @@
+// End-to-end imports through the public API: marker files built by the tests'
+// writer, converted into a temporary folder, compared byte for byte.
+
+#include <lumerca/marker.h>
+
+#include "tests/support/import_fixture.h"
+#include "tests/support/marker_streams.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace lumerca {
+namespace {
+
+using testing::BlouseMarker;
+using testing::ImportFixture;
+using testing::ReadFile;
+
+constexpr char kBlouseOrders[] =
+    "=:model\r\nm:B------2-38\r\np:FRONT\r\ni:1\r\np:BACK\r\ni:1\r\n"
+    "=:model\r\nm:B------2-42\r\np:FRONT\r\ni:1\r\np:SLEEVE\r\ni:1\r\n"
+    "=:order\r\no:B------2\r\nd:lmr-import\r\nw:62.992126\r\nxs:2.040814\r\nys:0.000000\r\n"
+    "m:B------2-38\r\nq:1\r\ns:38\r\nq:1\r\ns:40\r\nm:B------2-42\r\nq:1\r\ns:42\r\n";
+
+constexpr char kBlousePositions[] =
+    "FRONT,38,0,1,90.000000,120.000000,60.000000,80.000000,40.000000,1\r\n"
+    "0.000000,-0.500000,10.000000,-0.500000,0\r\n"
+    "BACK,38,0,0,0.000000,0.000000,0.000000,0.000000,0.000000,0\r\n"
+    "FRONT,40,0,0,0.000000,0.000000,0.000000,0.000000,0.000000,0\r\n"
+    "BACK,40,0,0,0.000000,0.000000,0.000000,0.000000,0.000000,0\r\n"
+    "FRONT,42,0,0,0.000000,0.000000,0.000000,0.000000,0.000000,0\r\n"
+    "SLEEVE,42,0,0,0.000000,0.000000,0.000000,0.000000,0.000000,0\r\n";
+
+TEST_F(ImportFixture, ConvertsTheBlouseMarkerByteForByte) {
+  auto result = Import(BlouseMarker());
+  ASSERT_EQ(result.status, ImportStatus::Imported) << StatusText(result.status);
+  EXPECT_EQ(result.name, "B------2");
+  EXPECT_TRUE(result.diagnostics.empty());
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), kBlouseOrders);
+  EXPECT_EQ(ReadFile(out() / "posimport.txt"), kBlousePositions);
+  EXPECT_EQ(FilesInOutput(), 2u) << "no temporary file may be left behind";
+}
+
+TEST_F(ImportFixture, CallersNameReplacesTheStoredOneAndIsCutTo255Bytes) {
+  auto spec = BlouseMarker();
+  spec.header.name = "MODEL 1.2";
+  auto stored = Import(spec);
+  ASSERT_EQ(stored.status, ImportStatus::Imported);
+  EXPECT_EQ(stored.name, "MODEL 1-2");
+
+  auto renamed = Import(spec, "JACKET/A#2.1");
+  ASSERT_EQ(renamed.status, ImportStatus::Imported);
+  EXPECT_EQ(renamed.name, "JACKET-A-2-1");
+  EXPECT_NE(ReadFile(out() / "csvimprt.txt").find("o:JACKET-A-2-1\r\n"), std::string::npos);
+
+  auto long_name = Import(spec, std::string(400, 'Q'));
+  ASSERT_EQ(long_name.status, ImportStatus::Imported);
+  EXPECT_EQ(long_name.name, std::string(255, 'Q'));
+}
+
+// Every failure leaves the files of the earlier import exactly as they were and
+// no temporary file behind.
+TEST_F(ImportFixture, FailuresKeepTheEarlierFiles) {
+  ASSERT_EQ(Import(BlouseMarker()).status, ImportStatus::Imported);
+  const auto orders = ReadFile(out() / "csvimprt.txt");
+  const auto positions = ReadFile(out() / "posimport.txt");
+  auto unchanged = [&] {
+    EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), orders);
+    EXPECT_EQ(ReadFile(out() / "posimport.txt"), positions);
+    EXPECT_EQ(FilesInOutput(), 2u);
+  };
+
+  EXPECT_EQ(ImportPath(dir() / "missing.mrk").status, ImportStatus::CannotOpen);
+  unchanged();
+  EXPECT_EQ(ImportBytes({'h', 'e', 'l', 'l', 'o', '\n'}).status, ImportStatus::CannotOpen);
+  unchanged();
+
+  auto no_pieces = BlouseMarker();
+  no_pieces.pieces.clear();
+  no_pieces.cuts.clear();
+  EXPECT_EQ(Import(no_pieces).status, ImportStatus::NoPieces);
+  unchanged();
+
+  auto bad_croix = BlouseMarker();
+  bad_croix.pieces[5].croix_index = 6;  // CROIXES holds 6 records
+  auto corrupt = Import(bad_croix);
+  EXPECT_EQ(corrupt.status, ImportStatus::CorruptIndex);
+  EXPECT_TRUE(corrupt.name.empty());
+  unchanged();
+
+  auto bad_class = BlouseMarker();
+  bad_class.croixes[4].class_index = -1;
+  EXPECT_EQ(Import(bad_class).status, ImportStatus::CorruptIndex);
+  unchanged();
+}
+
+TEST_F(ImportFixture, AMissingFolderOrAFileAsFolderFails) {
+  WriteBytes(dir() / "marker.mrk", testing::MarkerFile(BlouseMarker()));
+  auto missing = ImportMarker(dir() / "marker.mrk", "", dir() / "no-such-folder");
+  EXPECT_EQ(missing.status, ImportStatus::OutputFailed);
+  WriteBytes(dir() / "plain-file", {'x'});
+  auto file_as_folder = ImportMarker(dir() / "marker.mrk", "", dir() / "plain-file");
+  EXPECT_EQ(file_as_folder.status, ImportStatus::OutputFailed);
+  EXPECT_EQ(ReadFile(dir() / "plain-file"), "x");
+}
+
+// A write that fails part way (the process may not grow a file beyond a few
+// bytes) is reported, and the earlier pair stays.
+TEST_F(ImportFixture, AFailedWriteKeepsTheEarlierFiles) {
+  ASSERT_EQ(Import(BlouseMarker()).status, ImportStatus::Imported);
+  const auto orders = ReadFile(out() / "csvimprt.txt");
+  WriteBytes(dir() / "marker.mrk", testing::MarkerFile(BlouseMarker()));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{100, 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto result = ImportMarker(dir() / "marker.mrk", "OTHER", out());
+    _exit(result.status == ImportStatus::OutputFailed ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the import did not report the failed write";
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), orders);
+  EXPECT_EQ(FilesInOutput(), 2u);
+}
+
+// Links planted at the output names are replaced, never followed.
+TEST_F(ImportFixture, PlantedLinksAreNotFollowed) {
+  WriteBytes(dir() / "victim", {'v'});
+  std::filesystem::create_symlink(dir() / "victim", out() / "csvimprt.txt");
+  std::filesystem::create_symlink(dir() / "victim", out() / "posimport.txt");
+  ASSERT_EQ(Import(BlouseMarker()).status, ImportStatus::Imported);
+  EXPECT_EQ(ReadFile(dir() / "victim"), "v");
+  EXPECT_FALSE(std::filesystem::is_symlink(out() / "csvimprt.txt"));
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), kBlouseOrders);
+}
+
+// Numbers never take the decimal comma of the process's locale, and the
+// library leaves the locale as it found it.
+TEST_F(ImportFixture, NumbersIgnoreTheProcessLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  const std::string german = std::setlocale(LC_ALL, nullptr);
+  auto result = Import(BlouseMarker());
+  const std::string after = std::setlocale(LC_ALL, nullptr);
+  std::setlocale(LC_ALL, before.c_str());
+  ASSERT_EQ(result.status, ImportStatus::Imported);
+  EXPECT_EQ(after, german);
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), kBlouseOrders);
+  EXPECT_EQ(ReadFile(out() / "posimport.txt"), kBlousePositions);
+}
+
+// The C entry point: results 1, 0 and -1, the name buffer written only on 1.
+TEST_F(ImportFixture, TheCEntryPoint) {
+  const auto folder = FixedOutputFolder();
+  std::filesystem::create_directories(folder);
+  WriteBytes(dir() / "blouse.mrk", testing::MarkerFile(BlouseMarker()));
+  char name[256] = "";
+  ASSERT_EQ(ImportLumercaFile((dir() / "blouse.mrk").c_str(), name), 1);
+  EXPECT_STREQ(name, "B------2");
+  EXPECT_EQ(ReadFile(folder / "csvimprt.txt"), kBlouseOrders);
+
+  std::strcpy(name, "keep me");
+  EXPECT_EQ(ImportLumercaFile((dir() / "missing.mrk").c_str(), name), 0);
+  EXPECT_STREQ(name, "keep me");
+
+  auto no_pieces = BlouseMarker();
+  no_pieces.pieces.clear();
+  WriteBytes(dir() / "empty.mrk", testing::MarkerFile(no_pieces));
+  EXPECT_EQ(ImportLumercaFile((dir() / "empty.mrk").c_str(), name), -1);
+  EXPECT_STREQ(name, "keep me");
+  EXPECT_EQ(ReadFile(folder / "csvimprt.txt"), kBlouseOrders);
+
+  EXPECT_EQ(ImportLumercaFile(nullptr, name), 0);
+}
+
+}  // namespace
+}  // namespace lumerca
