@@ -126,8 +126,8 @@ struct DirectoryEntry {
 };
 
 // A document laid out as editable structures. Bytes() writes every structure
-// into its sectors as it then stands, without checking anything, so that a
-// test can build any damage. The physical places (fat_sectors,
+// into its sectors as it then stands, whatever its values, so that a test can
+// build any damage (truncate or patch the bytes for the rest). The physical places (fat_sectors,
 // difat_sectors, directory_sectors, mini_fat_sectors) are where the tables
 // are written; move them only with care.
 class CompoundImage {
@@ -157,13 +157,17 @@ public:
   std::uint32_t Find(std::u16string_view path) const;
 
   // Common damages. Each edits the structures above; none moves data.
-  // The last link of the entry's chain points back to its first sector (in
-  // the mini FAT for a stream in the mini stream). Throws std::logic_error
-  // for an entry without a chain.
-  void LoopChain(std::uint32_t entry);
-  // The last link of the entry's chain points `beyond` sectors past the last
-  // sector of the file (or of the mini stream).
-  void PointChainPastEnd(std::uint32_t entry, std::uint32_t beyond = 1000);
+  // `link` names the link that follows chain[link], in the FAT or, for a
+  // stream in the mini stream, in the mini FAT. A link before the last one
+  // lies within the stream's size, so that any reader of the stream meets it;
+  // the last link is met only by a reader that follows the chain to its end.
+  // Both throw std::logic_error for an entry without a chain and
+  // std::out_of_range for a link past its end.
+  // The link points back to the chain's first sector (link 0: to itself).
+  void LoopChain(std::uint32_t entry, std::size_t link = 0);
+  // The link points `beyond` sectors past the last sector of the file (or of
+  // the mini stream).
+  void PointChainPastEnd(std::uint32_t entry, std::uint32_t beyond = 1000, std::size_t link = 0);
   void LoopDirectoryChain();  // last directory sector -> first
   void LoopMiniFatChain();    // last mini FAT sector -> first
   // The last DIFAT sector names the first as its successor. Throws
