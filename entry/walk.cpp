@@ -1,0 +1,297 @@
+#include "entry/walk.h"
+
+#include "entry/utf8.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace lumerca {
+
+namespace {
+
+// ---------------------------------------------------------------- dispatch
+
+// ASCII case folding: the names that select a reader are all ASCII.
+char16_t FoldCase(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+bool EqualsIgnoreCase(std::u16string_view name, std::string_view upper) {
+  if (name.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (FoldCase(name[i]) != static_cast<char16_t>(upper[i])) return false;
+  }
+  return true;
+}
+
+// A name shorter than the suffix does not end with it.
+bool EndsWithIgnoreCase(std::u16string_view name, std::string_view upper) {
+  return name.size() >= upper.size() &&
+         EqualsIgnoreCase(name.substr(name.size() - upper.size()), upper);
+}
+
+// A .PGS stream is consumed in reads of at most 100 bytes until its size is
+// used up, or until a read delivers nothing (the stream holds less than it
+// claims).
+ReadOutcome SkipPgs(storage::Stream& stream, std::uint32_t size) {
+  unsigned char scratch[100];
+  std::uint32_t remaining = size;
+  while (remaining > 0) {
+    const auto chunk = std::min<std::uint32_t>(remaining, sizeof scratch);
+    const std::uint32_t delivered = stream.Read(scratch, chunk);
+    if (delivered == 0) return ReadOutcome::Short;
+    remaining -= std::min(delivered, remaining);
+  }
+  return ReadOutcome::Read;
+}
+
+// A .CLS stream: a signed 16-bit count, then that many records of 64 bytes,
+// all dropped. A stream too short for its count counts 0.
+ReadOutcome SkipCls(storage::Stream& stream) {
+  std::int16_t count = 0;
+  if (!ReadField(stream, &count, sizeof count)) return ReadOutcome::Short;
+  for (int i = 0; i < count; ++i) {
+    if (!SkipBytes(stream, 64)) return ReadOutcome::Short;
+  }
+  return ReadOutcome::Read;
+}
+
+struct Rule {
+  enum class Test { Is, EndsWith } test;
+  std::string_view text;  // upper case
+  const char* reader;
+  ReadOutcome (*read)(CMarker&, std::u16string_view, std::uint32_t, storage::Stream&);
+};
+
+// The rules in the order in which they are tested; the first that holds wins.
+constexpr Rule kRules[] = {
+    {Rule::Test::Is, "CLASSES", "CClasses",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_classes.ReadStream(s, size);
+     }},
+    {Rule::Test::Is, "CROIXES", "CCroixes",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_croixes.ReadStream(s, size);
+     }},
+    {Rule::Test::Is, "MARKER", "ReadHeader",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.ReadHeader(s, size);
+     }},
+    {Rule::Test::Is, "PIECES", "CMarkerPieces",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_pieces.ReadStream(s, size);
+     }},
+    {Rule::Test::Is, "SIZES", "CSizes",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_sizes.ReadStream(s, size);
+     }},
+    {Rule::Test::Is, "STYLES", "CStyles",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_styles.ReadStream(s, size);
+     }},
+    {Rule::Test::EndsWith, ".PGS", ".PGS skip",
+     [](CMarker&, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return SkipPgs(s, size);
+     }},
+    {Rule::Test::EndsWith, ".CUTS", "CSplits",
+     [](CMarker& m, std::u16string_view name, std::uint32_t size, storage::Stream& s) {
+       return m.m_splits.ReadStream(s, size, name);
+     }},
+    {Rule::Test::EndsWith, ".CLS", ".CLS skip",
+     [](CMarker&, std::u16string_view, std::uint32_t, storage::Stream& s) { return SkipCls(s); }},
+    {Rule::Test::EndsWith, ".CAS", "ReadCas",
+     [](CMarker& m, std::u16string_view name, std::uint32_t size, storage::Stream& s) {
+       return m.m_skipped.ReadCas(s, size, name);
+     }},
+    {Rule::Test::Is, "CHESS", "ReadChess",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_skipped.ReadChess(s, size);
+     }},
+    {Rule::Test::Is, "HALFS", "CHalfs",
+     [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
+       return m.m_halfs.ReadStream(s, size);
+     }},
+};
+
+// ---------------------------------------------------------------- walk
+
+using Outcome = WalkEntry::Outcome;
+
+constexpr std::uint32_t kStorageType = static_cast<std::uint32_t>(storage::ElementType::Storage);
+constexpr std::uint32_t kStreamType = static_cast<std::uint32_t>(storage::ElementType::Stream);
+constexpr std::uint32_t kRootType = static_cast<std::uint32_t>(storage::ElementType::Root);
+
+// Names that begin with U+0005 belong to the platform's property sets.
+bool IsPropertySetName(const std::u16string& name) {
+  return !name.empty() && name.front() == u'\x0005';
+}
+
+// One storage being walked. Its enumerator is released before the storage.
+struct Level {
+  std::unique_ptr<storage::Storage> owned;  // null for the root, which the caller keeps
+  storage::Storage* storage = nullptr;
+  std::unique_ptr<storage::Enumerator> enumerator;
+  std::u16string name;  // the storage's own name ("" for the root)
+  int depth = 0;        // depth of the storage's elements
+};
+
+// The walk's levels, innermost last. Whatever ends the walk, the innermost
+// level is released first.
+class LevelStack {
+public:
+  LevelStack() = default;
+  LevelStack(const LevelStack&) = delete;
+  LevelStack& operator=(const LevelStack&) = delete;
+  ~LevelStack() {
+    while (!levels_.empty()) levels_.pop_back();
+  }
+  bool empty() const { return levels_.empty(); }
+  Level& top() { return levels_.back(); }
+  void push(Level level) { levels_.push_back(std::move(level)); }
+  void pop() { levels_.pop_back(); }
+
+  // The '/'-separated path of the innermost storage, followed by `leaf`.
+  std::string PathTo(const std::u16string* leaf) const {
+    std::string path;
+    auto add = [&path](const std::u16string& name) {
+      if (!path.empty()) path += '/';
+      path += Utf16ToUtf8(name);
+    };
+    for (std::size_t i = 1; i < levels_.size(); ++i) add(levels_[i].name);
+    if (leaf) add(*leaf);
+    return path;
+  }
+
+private:
+  std::vector<Level> levels_;
+};
+
+bool IsTrouble(Outcome outcome) {
+  return outcome != Outcome::Read && outcome != Outcome::Entered &&
+         outcome != Outcome::PassedOver;
+}
+
+Outcome FromRead(ReadOutcome outcome) {
+  switch (outcome) {
+    case ReadOutcome::Read: return Outcome::Read;
+    case ReadOutcome::Short: return Outcome::Short;
+    case ReadOutcome::Skipped: return Outcome::Skipped;
+  }
+  return Outcome::Read;
+}
+
+class Walker {
+public:
+  Walker(CMarker& model, WalkReport* report) : model_(model), report_(report) {}
+
+  void Run(storage::Storage& root) {
+    Enter(nullptr, root, u"", 0);
+    while (!levels_.empty()) Step();
+  }
+
+private:
+  // Starts the walk of a storage whose elements lie at `depth`. A storage that
+  // gives no enumerator is lost whole ("failed IStorage::Enum").
+  void Enter(std::unique_ptr<storage::Storage> owned, storage::Storage& storage,
+             std::u16string name, int depth) {
+    std::unique_ptr<storage::Enumerator> enumerator = storage.EnumElements();
+    if (!enumerator) {
+      const bool is_root = levels_.empty();
+      Record(is_root ? nullptr : &name, depth, is_root ? kRootType : kStorageType, 0, "",
+             Outcome::EnumFailed);
+      return;
+    }
+    levels_.push(Level{std::move(owned), &storage, std::move(enumerator), std::move(name), depth});
+  }
+
+  // Handles the next element of the innermost storage.
+  void Step() {
+    Level& level = levels_.top();
+    const int depth = level.depth;
+    storage::Element element;
+    switch (level.enumerator->Next(element)) {
+      case storage::Enumerator::Result::Element:
+        break;
+      case storage::Enumerator::Result::Done:
+        levels_.pop();
+        return;
+      case storage::Enumerator::Result::Failed:
+        // "failed IEnumSTATSTG::Next": the elements not yet delivered are lost.
+        Record(nullptr, depth, depth == 0 ? kRootType : kStorageType, 0, "", Outcome::NextFailed);
+        levels_.pop();
+        return;
+    }
+
+    if (IsPropertySetName(element.name) ||
+        (element.type != kStorageType && element.type != kStreamType)) {
+      Record(&element.name, depth, element.type, element.size, "", Outcome::PassedOver);
+      return;
+    }
+
+    if (element.type == kStorageType) {
+      std::unique_ptr<storage::Storage> sub = level.storage->OpenStorage(element.name);
+      if (!sub) {
+        // "failed IStorage::OpenStorage": the rest of this storage is lost.
+        Record(&element.name, depth, element.type, element.size, "", Outcome::OpenFailed);
+        levels_.pop();
+        return;
+      }
+      Record(&element.name, depth, element.type, element.size, "", Outcome::Entered);
+      storage::Storage& ref = *sub;
+      Enter(std::move(sub), ref, std::move(element.name), depth + 1);
+      return;
+    }
+
+    std::unique_ptr<storage::Stream> stream = level.storage->OpenStream(element.name);
+    if (!stream) {
+      // "failed IStorage::OpenStream": the rest of this storage is lost.
+      Record(&element.name, depth, element.type, element.size, "", Outcome::OpenFailed);
+      levels_.pop();
+      return;
+    }
+    const char* reader = "";
+    const auto size = static_cast<std::uint32_t>(element.size & 0xFFFFFFFFu);
+    const ReadOutcome outcome = DispatchStream(model_, element.name, size, *stream, &reader);
+    stream.reset();
+    Record(&element.name, depth, element.type, element.size, reader, FromRead(outcome));
+  }
+
+  // Entries for elements carry the element's path; entries for a storage
+  // whose enumeration failed carry the storage's path.
+  void Record(const std::u16string* leaf, int depth, std::uint32_t type, std::uint64_t size,
+              const char* reader, Outcome outcome) {
+    if (!report_ || !(report_->record_all || IsTrouble(outcome))) return;
+    WalkEntry entry;
+    entry.path = levels_.PathTo(leaf);
+    entry.depth = depth;
+    entry.type = type;
+    entry.size = size;
+    entry.reader = reader;
+    entry.outcome = outcome;
+    report_->entries.push_back(std::move(entry));
+  }
+
+  CMarker& model_;
+  WalkReport* report_;
+  LevelStack levels_;
+};
+
+}  // namespace
+
+void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report) {
+  Walker(model, report).Run(root);
+}
+
+ReadOutcome DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,
+                           storage::Stream& stream, const char** reader) {
+  for (const Rule& rule : kRules) {
+    const bool holds = rule.test == Rule::Test::Is ? EqualsIgnoreCase(name, rule.text)
+                                                   : EndsWithIgnoreCase(name, rule.text);
+    if (!holds) continue;
+    if (reader) *reader = rule.reader;
+    return rule.read(model, name, size, stream);
+  }
+  if (reader) *reader = "SkipBytes";
+  return SkipBytes(stream, size) ? ReadOutcome::Read : ReadOutcome::Short;
+}
+
+}  // namespace lumerca

@@ -1,0 +1,139 @@
+// The PIECES stream: an unsigned count and 86-byte records read field by field.
+
+#include "readers/pieces.h"
+#include "tests/support/marker_streams.h"
+#include "tests/support/memory_storage.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace lumerca {
+namespace {
+
+using testing::Bytes;
+using testing::ByteVector;
+using testing::MemoryStream;
+using testing::PieceSpec;
+using Reads = std::vector<std::uint32_t>;
+
+// Packed fields are passed on by value: a reference to one may be misaligned.
+template <class T>
+T V(T value) {
+  return value;
+}
+
+const Reads kRecordReads = {4, 1, 1, 4, 1, 5, 4, 4, 4, 4, 4, 4, 4, 2, 40};
+
+TEST(CMarkerPieces, RecordFields) {
+  // One record, field by field.
+  ByteVector bytes = Bytes()
+                         .U16(1)             // count
+                         .Fill(4, 0x11)      // Raw1
+                         .U8(0xFF)           // Attr2: unsigned, 255
+                         .U8(0x22)           // Raw3
+                         .F32(2.5f)          // Attr4
+                         .U8(0x80)           // Attr5: unsigned, 128
+                         .Fill(5, 0x33)      // Raw6
+                         .F32(100.0f)        // PlaceX
+                         .F32(200.0f)        // PlaceY
+                         .Fill(4, 0x44)      // Raw9
+                         .F32(8.0f)          // MaxY
+                         .F32(-4.0f)         // MinY
+                         .F32(30.0f)         // MaxX
+                         .F32(-20.0f)        // MinX
+                         .I16(-3)            // CroixIndex
+                         .Fill(40, 0x55)     // Raw15
+                         .Fill(7, 0xEE);     // behind the record: not read
+  MemoryStream stream(bytes);
+  CMarkerPieces pieces;
+  ASSERT_EQ(pieces.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.GetSize(), 1u);
+  const CMarkerPiece& p = pieces[0];
+  EXPECT_EQ(V(p.Raw1[0]), 0x11);
+  EXPECT_EQ(V(p.Attr2), 255);
+  EXPECT_EQ(V(p.Raw3[0]), 0x22);
+  EXPECT_EQ(V(p.Attr4), 2.5f);
+  EXPECT_EQ(V(p.Attr5), 128);
+  EXPECT_EQ(V(p.Raw6[4]), 0x33);
+  EXPECT_EQ(V(p.PlaceX), 100.0f);
+  EXPECT_EQ(V(p.PlaceY), 200.0f);
+  EXPECT_EQ(V(p.Raw9[0]), 0x44);
+  EXPECT_EQ(V(p.MaxY), 8.0f);
+  EXPECT_EQ(V(p.MinY), -4.0f);
+  EXPECT_EQ(V(p.MaxX), 30.0f);
+  EXPECT_EQ(V(p.MinX), -20.0f);
+  EXPECT_EQ(V(p.CroixIndex), -3);
+  EXPECT_EQ(V(p.Raw15[39]), 0x55);
+
+  Reads expected = {2};
+  expected.insert(expected.end(), kRecordReads.begin(), kRecordReads.end());
+  EXPECT_EQ(stream.reads(), expected);
+}
+
+TEST(CMarkerPieces, CountIsUnsigned) {
+  // 0x8000 is 32768 pieces, not a negative count.
+  std::vector<PieceSpec> specs(0x8000);
+  for (std::size_t i = 0; i < specs.size(); ++i) specs[i].croix_index = static_cast<std::int16_t>(i);
+  MemoryStream stream(testing::PiecesStream(specs));
+  CMarkerPieces pieces;
+  ASSERT_EQ(pieces.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.GetSize(), 32768u);
+  EXPECT_EQ(V(pieces[32767].CroixIndex), 32767);
+  EXPECT_EQ(stream.position(), 2u + 32768u * 86u);
+}
+
+TEST(CMarkerPieces, StreamsAppendInOrder) {
+  CMarkerPieces pieces;
+  PieceSpec a, b, c;
+  a.croix_index = 10;
+  b.croix_index = 11;
+  c.croix_index = 12;
+  ByteVector first = testing::PiecesStream({a, b});
+  first.resize(first.size() + 20, 0xEE);  // anything behind the records is ignored
+  MemoryStream first_stream(first);
+  MemoryStream second_stream(testing::PiecesStream({c}));
+  ASSERT_EQ(pieces.ReadStream(first_stream, 0), ReadOutcome::Read);
+  EXPECT_EQ(first_stream.position(), 2u + 2u * 86u);
+  ASSERT_EQ(pieces.ReadStream(second_stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.GetSize(), 3u);
+  EXPECT_EQ(V(pieces[0].CroixIndex), 10);
+  EXPECT_EQ(V(pieces[1].CroixIndex), 11);
+  EXPECT_EQ(V(pieces[2].CroixIndex), 12);
+
+  // A count of 0 adds nothing.
+  MemoryStream none({0x00, 0x00});
+  EXPECT_EQ(pieces.ReadStream(none, 2), ReadOutcome::Read);
+  EXPECT_EQ(pieces.GetSize(), 3u);
+}
+
+TEST(CMarkerPieces, ShortStreamsAddNothing) {
+  CMarkerPieces pieces;
+  PieceSpec kept;
+  kept.croix_index = 1;
+  MemoryStream first(testing::PiecesStream({kept}));
+  ASSERT_EQ(pieces.ReadStream(first, 0), ReadOutcome::Read);
+
+  const ByteVector two = testing::PiecesStream({PieceSpec{}, PieceSpec{}});
+  struct Case {
+    const char* what;
+    ByteVector bytes;
+  };
+  const Case cases[] = {
+      {"empty", {}},
+      {"half a count", {0x01}},
+      // 5 bytes that declare 65535 pieces.
+      {"a huge count", {0xFF, 0xFF, 0x00, 0x00, 0x00}},
+      {"the second record one byte short", ByteVector(two.begin(), two.end() - 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryStream stream(c.bytes);
+    EXPECT_EQ(pieces.ReadStream(stream, 0), ReadOutcome::Short);
+    ASSERT_EQ(pieces.GetSize(), 1u);
+    EXPECT_EQ(V(pieces[0].CroixIndex), 1);
+  }
+}
+
+}  // namespace
+}  // namespace lumerca

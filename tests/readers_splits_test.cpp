@@ -1,0 +1,157 @@
+// The .CUTS streams: one element per stream, end points read A before B, the
+// offset decoded from its code, the piece named by the stream's name.
+
+#include "readers/splits.h"
+#include "tests/support/marker_streams.h"
+#include "tests/support/memory_storage.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <vector>
+
+namespace lumerca {
+namespace {
+
+using testing::Bytes;
+using testing::ByteVector;
+using testing::MemoryStream;
+using testing::SplitSpec;
+using Reads = std::vector<std::uint32_t>;
+
+TEST(CSplits, TwoSplitsOf49Bytes) {
+  MemoryStream stream({
+      0x07,                    // Raw1
+      0x02, 0x00,              // SplitCount 2
+      0x34, 0x12,              // Raw3
+      // split 0
+      0x00, 0x00, 0x80, 0x3F,  // A1 1.0
+      0x00, 0x00, 0x00, 0x40,  // B1 2.0
+      0x00, 0x00, 0x40, 0x40,  // A2 3.0
+      0x00, 0x00, 0x80, 0x40,  // B2 4.0
+      0x09, 0x00,              // Raw5
+      0x80, 0x3F,              // OffsetCode 16256
+      0x02, 0x00,              // Kind 2
+      // split 1
+      0x00, 0x00, 0xA0, 0x40,  // A1 5.0
+      0x00, 0x00, 0xC0, 0x40,  // B1 6.0
+      0x00, 0x00, 0xE0, 0x40,  // A2 7.0
+      0x00, 0x00, 0x00, 0x41,  // B2 8.0
+      0x00, 0x00,              // Raw5
+      0x00, 0x00,              // OffsetCode 0
+      0x01, 0x00,              // Kind 1
+  });
+  CSplits splits;
+  ASSERT_EQ(splits.ReadStream(stream, 49, u"0.CUTS"), ReadOutcome::Read);
+  ASSERT_EQ(splits.Elements.GetSize(), 1u);
+  const CSplits::CElement& e = splits.Elements[0];
+  EXPECT_EQ(e.Raw1, 7);
+  EXPECT_EQ(e.SplitCount, 2);
+  EXPECT_EQ(e.Raw3, 0x1234);
+  EXPECT_EQ(e.PieceIndex, 0);
+  ASSERT_EQ(e.Splits.GetSize(), 2u);
+
+  const auto& s0 = e.Splits[0];
+  EXPECT_EQ(s0.A1, 1.0f);
+  EXPECT_EQ(s0.B1, 2.0f);
+  EXPECT_EQ(s0.A2, 3.0f);
+  EXPECT_EQ(s0.B2, 4.0f);
+  EXPECT_EQ(s0.Raw5, 9);
+  EXPECT_EQ(s0.OffsetCode, 16256);
+  EXPECT_EQ(s0.Kind, 2);
+  EXPECT_EQ(s0.Offset, 1.0);
+  EXPECT_EQ(s0.Side, 0);
+
+  const auto& s1 = e.Splits[1];
+  EXPECT_EQ(s1.A1, 5.0f);
+  EXPECT_EQ(s1.B1, 6.0f);
+  EXPECT_EQ(s1.A2, 7.0f);
+  EXPECT_EQ(s1.B2, 8.0f);
+  EXPECT_EQ(s1.Offset, 0.0);
+  EXPECT_EQ(s1.Kind, 1);
+
+  EXPECT_EQ(stream.reads(), Reads({1, 2, 2, 4, 4, 4, 4, 2, 2, 2, 4, 4, 4, 4, 2, 2, 2}));
+}
+
+TEST(CSplits, OffsetCodes) {
+  EXPECT_EQ(DecodeOffset(0), 0.0);  // not 2^-127
+  EXPECT_EQ(DecodeOffset(16256), 1.0);
+  EXPECT_EQ(DecodeOffset(16384), 2.0);
+  EXPECT_EQ(DecodeOffset(16000), 0.25);
+  EXPECT_EQ(DecodeOffset(16320), 1.4142135623730951);
+  EXPECT_DOUBLE_EQ(DecodeOffset(1), std::ldexp(1.0, -127) * std::pow(2.0, 1.0 / 128));
+  EXPECT_NEAR(DecodeOffset(65535) / 7.8378e+115, 1.0, 1e-4);
+  EXPECT_TRUE(std::isfinite(DecodeOffset(65535)));
+}
+
+TEST(CSplits, IntPower) {
+  EXPECT_EQ(IntPower(4.0, 63), std::ldexp(1.0, 126));
+  EXPECT_EQ(IntPower(3.0, 5), 243.0);
+  EXPECT_EQ(IntPower(7.5, 0), 1.0);
+  EXPECT_EQ(IntPower(2.0, -3), 0.125);
+  EXPECT_EQ(IntPower(-2.0, 3), -8.0);
+  EXPECT_EQ(IntPower(2.0, INT_MIN), 0.0);  // 1 / infinity, without overflow of -n
+}
+
+TEST(CSplits, PieceIndexFromTheName) {
+  struct Case {
+    std::u16string name;
+    std::uint16_t piece;
+  };
+  const Case cases[] = {
+      {u"12.cuts", 12},
+      {u" 4.CUTS", 4},
+      {u"70000.CUTS", 4464},  // the low 16 bits
+      {u"-2.CUTS", 65534},
+  };
+  CSplits splits;
+  for (const Case& c : cases) {
+    MemoryStream stream(testing::CutsStream({SplitSpec{}}));
+    ASSERT_EQ(splits.ReadStream(stream, 0, c.name), ReadOutcome::Read);
+    EXPECT_EQ(splits.Elements[splits.Elements.GetSize() - 1].PieceIndex, c.piece);
+  }
+
+  // Without a leading number the cut lines belong to no piece: the stream is
+  // skipped unread.
+  MemoryStream stream(testing::CutsStream({SplitSpec{}}));
+  EXPECT_EQ(splits.ReadStream(stream, 0, u"X.CUTS"), ReadOutcome::Skipped);
+  EXPECT_EQ(splits.Elements.GetSize(), 4u);
+  EXPECT_TRUE(stream.reads().empty());
+}
+
+TEST(CSplits, CountsOfZeroOrLessAndRepeatedPieces) {
+  CSplits splits;
+  for (std::int16_t count : {std::int16_t{0}, std::int16_t{-1}}) {
+    ByteVector bytes = Bytes().U8(0).I16(count).U16(0).Fill(22, 0x3F);
+    MemoryStream stream(bytes);
+    ASSERT_EQ(splits.ReadStream(stream, 0, u"3.CUTS"), ReadOutcome::Read);
+    EXPECT_EQ(stream.reads(), Reads({1, 2, 2}));
+  }
+  // Two streams for piece 3: two elements, none merged.
+  ASSERT_EQ(splits.Elements.GetSize(), 2u);
+  for (const auto& e : splits.Elements) {
+    EXPECT_EQ(e.PieceIndex, 3);
+    EXPECT_TRUE(e.Splits.IsEmpty());
+  }
+  EXPECT_EQ(splits.Elements[1].SplitCount, -1);
+}
+
+TEST(CSplits, ShortStreamsAddNothing) {
+  const ByteVector two = testing::CutsStream({SplitSpec{}, SplitSpec{}});
+  const ByteVector cases[] = {
+      {},
+      {0x00, 0x01, 0x00, 0x00},               // Raw3 cut short
+      ByteVector(two.begin(), two.end() - 1),  // the second split cut short
+      {0x00, 0xFF, 0x7F, 0x00, 0x00},          // 32767 splits declared, none there
+  };
+  CSplits splits;
+  for (const ByteVector& bytes : cases) {
+    MemoryStream stream(bytes);
+    EXPECT_EQ(splits.ReadStream(stream, 0, u"1.CUTS"), ReadOutcome::Short);
+    EXPECT_TRUE(splits.Elements.IsEmpty());
+  }
+}
+
+}  // namespace
+}  // namespace lumerca

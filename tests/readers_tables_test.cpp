@@ -1,0 +1,232 @@
+// The five counted tables: field widths, the text part, signed counts, and
+// streams that end before their layout.
+
+#include "readers/tables.h"
+#include "tests/support/marker_streams.h"
+#include "tests/support/memory_storage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lumerca {
+namespace {
+
+using testing::Bytes;
+using testing::ByteVector;
+using testing::MemoryStream;
+using Reads = std::vector<std::uint32_t>;
+
+TEST(CCroixes, EighteenBytes) {
+  MemoryStream stream({
+      0x01, 0x00,              // Count 1
+      0xDE, 0xAD, 0xBE, 0xEF,  // Raw1
+      0x02, 0x00,              // SizeIndex 2
+      0x05, 0x00,              // ClassIndex 5
+      1, 2, 3, 4, 5, 6, 7, 8,  // Raw4
+      0x99,                    // behind the layout: not read
+  });
+  CCroixes table;
+  ASSERT_EQ(table.ReadStream(stream, 19), ReadOutcome::Read);
+  EXPECT_EQ(table.Count, 1);
+  ASSERT_EQ(table.Elements.GetSize(), 1u);
+  EXPECT_EQ(table.Elements[0].SizeIndex, 2);
+  EXPECT_EQ(table.Elements[0].ClassIndex, 5);
+  EXPECT_EQ(table.Elements[0].Raw1[3], 0xEF);
+  EXPECT_EQ(table.Elements[0].Raw4[7], 8);
+  EXPECT_EQ(stream.reads(), Reads({2, 4, 2, 2, 8}));
+}
+
+TEST(CSizes, TwentyBytes) {
+  MemoryStream stream({
+      0x01, 0x00,              // Count 1
+      9, 9, 9, 9,              // Raw1
+      0x2A,                    // SizeNumber 42
+      7, 7, 7, 7, 7, 7, 7,     // Raw3
+      0x02, 0x00,              // NameLength 2
+      0x00, 0x00,              // Raw5
+      0x4D, 0x31,              // text part: Name "M1"
+  });
+  CSizes table;
+  ASSERT_EQ(table.ReadStream(stream, 20), ReadOutcome::Read);
+  ASSERT_EQ(table.Elements.GetSize(), 1u);
+  EXPECT_EQ(table.Elements[0].SizeNumber, 42);
+  EXPECT_EQ(std::string(table.Elements[0].Name), "M1");
+  EXPECT_EQ(stream.reads(), Reads({2, 4, 1, 7, 2, 2, 2}));
+}
+
+TEST(CSizes, TextsFollowAllFixedRecords) {
+  // Count 2 with NameLength 2 and 0, then two bytes of text.
+  ByteVector bytes = Bytes()
+                         .I16(2)
+                         .Fill(4).U8(1).Fill(7).I16(2).I16(0)   // record 0
+                         .Fill(4).U8(2).Fill(7).I16(0).I16(0)   // record 1
+                         .Text("XS")                            // record 0's name
+                         .Text("tail");                         // not read
+  MemoryStream stream(bytes);
+  CSizes table;
+  ASSERT_EQ(table.ReadStream(stream, static_cast<std::uint32_t>(bytes.size())), ReadOutcome::Read);
+  ASSERT_EQ(table.Elements.GetSize(), 2u);
+  EXPECT_EQ(std::string(table.Elements[0].Name), "XS");
+  EXPECT_EQ(std::string(table.Elements[1].Name), "");
+  EXPECT_EQ(stream.position(), 2u + 2 * 16 + 2);
+}
+
+TEST(CClasses, ReadOrder) {
+  // Count, fixed record 0, fixed record 1, Name 0, Text 0, Name 1, Text 1; the
+  // lengths 1 to 4 make the order visible in the reads.
+  ByteVector bytes = Bytes()
+                         .I16(2)
+                         .Fill(4).I16(1).I16(2).I16(0)
+                         .Fill(4).I16(3).I16(4).I16(0)
+                         .Text("a").Text("bb").Text("ccc").Text("dddd");
+  MemoryStream stream(bytes);
+  CClasses table;
+  ASSERT_EQ(table.ReadStream(stream, 0), ReadOutcome::Read);
+  EXPECT_EQ(stream.reads(), Reads({2, 4, 2, 2, 2, 4, 2, 2, 2, 1, 2, 3, 4}));
+  ASSERT_EQ(table.Elements.GetSize(), 2u);
+  EXPECT_EQ(std::string(table.Elements[0].Name), "a");
+  EXPECT_EQ(std::string(table.Elements[0].Text), "bb");
+  EXPECT_EQ(std::string(table.Elements[1].Name), "ccc");
+  EXPECT_EQ(std::string(table.Elements[1].Text), "dddd");
+}
+
+TEST(CStylesAndHalfs, Records) {
+  {
+    MemoryStream stream({
+        0x01, 0x00,  // Count 1
+        0x07, 0x00,  // Raw1
+        0x03, 0x00,  // NameLength 3
+        0x08, 0x00,  // Raw3
+        'S', 'T', 'Y',
+    });
+    CStyles table;
+    ASSERT_EQ(table.ReadStream(stream, 11), ReadOutcome::Read);
+    ASSERT_EQ(table.Elements.GetSize(), 1u);
+    EXPECT_EQ(table.Elements[0].Raw1, 7);
+    EXPECT_EQ(table.Elements[0].Raw3, 8);
+    EXPECT_EQ(std::string(table.Elements[0].Name), "STY");
+    EXPECT_EQ(stream.reads(), Reads({2, 2, 2, 2, 3}));
+  }
+  {
+    // Count 3: exactly 2 + 3 * 16 bytes are read.
+    ByteVector bytes = testing::HalfsStream({4, -1, 7});
+    bytes.resize(bytes.size() + 10, 0xEE);
+    MemoryStream stream(bytes);
+    CHalfs table;
+    ASSERT_EQ(table.ReadStream(stream, 0), ReadOutcome::Read);
+    ASSERT_EQ(table.Elements.GetSize(), 3u);
+    EXPECT_EQ(table.Elements[0].PieceIndex, 4);
+    EXPECT_EQ(table.Elements[1].PieceIndex, -1);
+    EXPECT_EQ(table.Elements[2].PieceIndex, 7);
+    EXPECT_EQ(stream.position(), 50u);
+    EXPECT_EQ(Reads(stream.reads().begin(), stream.reads().begin() + 4), Reads({2, 12, 2, 2}));
+  }
+}
+
+TEST(CountedTables, CountsOfZeroOrLess) {
+  // The count is signed: 0x8000 and 0xFFFF are negative. No record is read and
+  // Count keeps the value.
+  const std::uint16_t words[] = {0x0000, 0x8000, 0xFFFF};
+  for (std::uint16_t word : words) {
+    SCOPED_TRACE(word);
+    ByteVector bytes = Bytes().U16(word).Fill(64, 0x01);
+    MemoryStream stream(bytes);
+    CCroixes table;
+    ASSERT_EQ(table.ReadStream(stream, 66), ReadOutcome::Read);
+    EXPECT_EQ(table.Count, static_cast<std::int16_t>(word));
+    EXPECT_TRUE(table.Elements.IsEmpty());
+    EXPECT_EQ(stream.reads(), Reads({2}));
+  }
+}
+
+TEST(CountedTables, TextLengthsOutsideTheBuffers) {
+  // SIZES names hold at most 19 bytes. A 19-byte name fits; a 25-byte name is
+  // cut to 19 and its other bytes consumed; a negative length is empty and
+  // consumes nothing.
+  const std::string nineteen(19, 'n');
+  const std::string long_name = "ABCDEFGHIJKLMNOPQRSTUVWXY";
+  ByteVector bytes = Bytes()
+                         .I16(4)
+                         .Fill(4).U8(1).Fill(7).I16(19).I16(0)
+                         .Fill(4).U8(2).Fill(7).I16(25).I16(0)
+                         .Fill(4).U8(3).Fill(7).I16(-5).I16(0)
+                         .Fill(4).U8(4).Fill(7).I16(2).I16(0)
+                         .Text(nineteen).Text(long_name).Text("OK");
+  MemoryStream stream(bytes);
+  CSizes table;
+  ASSERT_EQ(table.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(table.Elements.GetSize(), 4u);
+  EXPECT_EQ(std::string(table.Elements[0].Name), nineteen);
+  EXPECT_EQ(std::string(table.Elements[1].Name), long_name.substr(0, 19));
+  EXPECT_EQ(std::string(table.Elements[2].Name), "");
+  EXPECT_EQ(std::string(table.Elements[3].Name), "OK");
+  EXPECT_EQ(stream.position(), bytes.size());
+
+  // CLASSES texts hold 255 bytes; double-byte code-page bytes are kept as read.
+  const std::string dbcs = "\x82\xA0\x82\xA2";
+  const std::string long_text(300, 't');
+  ByteVector classes = Bytes()
+                           .I16(1)
+                           .Fill(4).I16(4).I16(300).I16(0)
+                           .Text(dbcs).Text(long_text);
+  MemoryStream class_stream(classes);
+  CClasses class_table;
+  ASSERT_EQ(class_table.ReadStream(class_stream, 0), ReadOutcome::Read);
+  EXPECT_EQ(std::string(class_table.Elements[0].Name), dbcs);
+  EXPECT_EQ(std::string(class_table.Elements[0].Text), long_text.substr(0, 255));
+}
+
+TEST(CountedTables, ShortStreamsAddNothing) {
+  CClasses table;
+  ByteVector first = testing::ClassesStream({{"one", "1"}, {"two", "2"}});
+  MemoryStream first_stream(first);
+  ASSERT_EQ(table.ReadStream(first_stream, 0), ReadOutcome::Read);
+
+  const ByteVector full = testing::ClassesStream({{"three", "3"}, {"four", "4"}});
+  struct Case {
+    const char* what;
+    ByteVector bytes;
+  };
+  const Case cases[] = {
+      {"empty", {}},
+      {"half a count", {0x02}},
+      {"in a fixed record", ByteVector(full.begin(), full.begin() + 15)},
+      {"in the texts", ByteVector(full.begin(), full.end() - 1)},
+      // 4 bytes that declare 32767 records: nothing is kept, and nothing is
+      // allocated for the records that are not there.
+      {"a huge count", {0xFF, 0x7F, 0x00, 0x00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryStream stream(c.bytes);
+    EXPECT_EQ(table.ReadStream(stream, 0), ReadOutcome::Short);
+    EXPECT_EQ(table.Count, 2);
+    ASSERT_EQ(table.Elements.GetSize(), 2u);
+    EXPECT_EQ(std::string(table.Elements[0].Name), "one");
+    EXPECT_EQ(std::string(table.Elements[1].Text), "2");
+  }
+}
+
+TEST(CountedTables, SecondStreamKeepsItsOwnTexts) {
+  // Two SIZES streams (e.g. in two storages): each stream's names go into its
+  // own records; Count is the later stream's.
+  CSizes table;
+  ByteVector first = testing::SizesStream({{36, "S"}, {38, "M"}, {40, "L"}});
+  ByteVector second = testing::SizesStream({{42, "XL"}});
+  MemoryStream first_stream(first), second_stream(second);
+  ASSERT_EQ(table.ReadStream(first_stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(second_stream, 0), ReadOutcome::Read);
+  EXPECT_EQ(table.Count, 1);
+  ASSERT_EQ(table.Elements.GetSize(), 4u);
+  const char* names[] = {"S", "M", "L", "XL"};
+  const int numbers[] = {36, 38, 40, 42};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(std::string(table.Elements[i].Name), names[i]);
+    EXPECT_EQ(table.Elements[i].SizeNumber, numbers[i]);
+  }
+}
+
+}  // namespace
+}  // namespace lumerca
