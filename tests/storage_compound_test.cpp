@@ -1,0 +1,681 @@
+#include "storage/compound_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lumerca::storage {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kEnd = 0xFFFFFFFE;   // end of a chain
+constexpr std::uint32_t kFree = 0xFFFFFFFF;  // free sector
+constexpr std::uint32_t kFatSect = 0xFFFFFFFD;
+constexpr std::uint32_t kNone = 0xFFFFFFFF;  // no sibling or child
+
+constexpr std::uint8_t kStorage = 1;
+constexpr std::uint8_t kStream = 2;
+constexpr std::uint8_t kRoot = 5;
+
+void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Put64(Bytes& b, std::size_t at, std::uint64_t v) {
+  Put32(b, at, static_cast<std::uint32_t>(v));
+  Put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+// Version 3: sector n starts at (n + 1) * 512.
+constexpr std::size_t Sector(std::uint32_t n) { return (static_cast<std::size_t>(n) + 1) * 512; }
+constexpr std::size_t FatEntry(std::uint32_t n) { return Sector(0) + 4 * n; }
+constexpr std::size_t MiniFatEntry(std::uint32_t n) { return Sector(2) + 4 * n; }
+constexpr std::size_t DirEntry(std::uint32_t id) { return Sector(1) + 128 * id; }
+
+std::uint8_t SmallByte(std::size_t i) { return static_cast<std::uint8_t>(i * 7 + 3); }
+std::uint8_t BigByte(std::size_t i) { return static_cast<std::uint8_t>(i * 13 + i / 512); }
+
+// The header of a version-3 file whose FAT is sector 0 and directory sector 1.
+void WriteHeader(Bytes& f, std::uint32_t first_mini_fat, std::uint32_t mini_fat_count) {
+  const std::uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::copy(std::begin(signature), std::end(signature), f.begin());  // 0x00 signature
+  // 0x08 CLSID: 16 zero bytes
+  Put16(f, 0x18, 0x003E);          // minor version
+  Put16(f, 0x1A, 3);               // major version
+  Put16(f, 0x1C, 0xFFFE);          // byte order
+  Put16(f, 0x1E, 9);               // sector shift: 512-byte sectors
+  Put16(f, 0x20, 6);               // mini sector shift: 64-byte mini sectors
+  // 0x22 six reserved bytes
+  Put32(f, 0x28, 0);               // directory sector count (0 in version 3)
+  Put32(f, 0x2C, 1);               // FAT sector count
+  Put32(f, 0x30, 1);               // first directory sector
+  Put32(f, 0x34, 0);               // transaction signature
+  Put32(f, 0x38, 4096);            // mini stream cutoff
+  Put32(f, 0x3C, first_mini_fat);  // first mini FAT sector
+  Put32(f, 0x40, mini_fat_count);  // mini FAT sector count
+  Put32(f, 0x44, kEnd);            // first DIFAT sector: none
+  Put32(f, 0x48, 0);               // DIFAT sector count
+  Put32(f, 0x4C, 0);               // DIFAT[0]: the FAT is sector 0
+  for (std::uint32_t i = 1; i < 109; ++i) Put32(f, 0x4C + 4 * i, kFree);
+}
+
+// The directory entry at byte `at`.
+void WriteEntry(Bytes& f, std::size_t at, const std::u16string& name, std::uint8_t type,
+                std::uint32_t left, std::uint32_t right, std::uint32_t child,
+                std::uint32_t start, std::uint64_t size) {
+  for (std::size_t i = 0; i < name.size(); ++i) Put16(f, at + 2 * i, name[i]);  // 0x00 name
+  Put16(f, at + 0x40, static_cast<std::uint16_t>(2 * (name.size() + 1)));      // name bytes with NUL
+  f[at + 0x42] = type;                                                           // object type
+  f[at + 0x43] = 1;                                                              // colour: black
+  Put32(f, at + 0x44, left);                                                     // left sibling
+  Put32(f, at + 0x48, right);                                                    // right sibling
+  Put32(f, at + 0x4C, child);                                                    // child
+  // 0x50 CLSID, 0x60 state bits, 0x64 and 0x6C times: zero
+  Put32(f, at + 0x74, start);                                                    // start sector
+  Put64(f, at + 0x78, size);                                                     // stream size
+}
+
+// A minimal valid version-3 file of 13 sectors' worth (6656 bytes):
+//   sector 0      FAT
+//   sector 1      directory: 0 root, 1 "Small", 2 "Big", 3 "Sub"
+//   sector 2      mini FAT: mini sectors 0 -> 1 -> end
+//   sector 3      mini stream (the root's chain, 128 bytes): "Small", 100 bytes
+//   sectors 4-11  "Big", 4096 bytes, chained 4 -> 5 -> ... -> 11
+// The tree of the root: "Small" on top, "Big" its left, "Sub" the right of "Big".
+Bytes MinimalV3() {
+  Bytes f(Sector(12), 0);
+  WriteHeader(f, 2, 1);
+
+  for (std::uint32_t i = 0; i < 128; ++i) Put32(f, FatEntry(i), kFree);
+  Put32(f, FatEntry(0), kFatSect);  // the FAT itself
+  Put32(f, FatEntry(1), kEnd);      // directory
+  Put32(f, FatEntry(2), kEnd);      // mini FAT
+  Put32(f, FatEntry(3), kEnd);      // mini stream
+  for (std::uint32_t s = 4; s < 11; ++s) Put32(f, FatEntry(s), s + 1);
+  Put32(f, FatEntry(11), kEnd);
+
+  WriteEntry(f, DirEntry(0), u"Root Entry", kRoot, kNone, kNone, 1, 3, 128);
+  WriteEntry(f, DirEntry(1), u"Small", kStream, 2, kNone, kNone, 0, 100);
+  WriteEntry(f, DirEntry(2), u"Big", kStream, kNone, 3, kNone, 4, 4096);
+  WriteEntry(f, DirEntry(3), u"Sub", kStorage, kNone, kNone, kNone, 0, 0);
+
+  for (std::uint32_t i = 0; i < 128; ++i) Put32(f, MiniFatEntry(i), kFree);
+  Put32(f, MiniFatEntry(0), 1);
+  Put32(f, MiniFatEntry(1), kEnd);
+
+  for (std::size_t i = 0; i < 100; ++i) f[Sector(3) + i] = SmallByte(i);
+  for (std::size_t i = 0; i < 4096; ++i) f[Sector(4) + i] = BigByte(i);
+  return f;
+}
+
+struct TreeEntry {
+  std::u16string name;
+  std::uint8_t type = kStream;
+  std::uint32_t left = kNone;
+  std::uint32_t right = kNone;
+  std::uint32_t child = kNone;
+};
+
+// A version-3 file made of a FAT (sectors 0 to f - 1) and a directory (the
+// k sectors after it, chained in order) holding the root (id 0, whose child is
+// `top`) and then `entries` with ids from 1. Streams are empty; there is no
+// mini FAT.
+Bytes TreeFile(std::uint32_t top, const std::vector<TreeEntry>& entries) {
+  const auto k = static_cast<std::uint32_t>((entries.size() + 1 + 3) / 4);
+  std::uint32_t fat = 1;
+  while (fat * 128 < fat + k) ++fat;
+  Bytes f(Sector(fat + k), 0);
+  WriteHeader(f, kEnd, 0);
+  Put32(f, 0x2C, fat);  // FAT sector count
+  Put32(f, 0x30, fat);  // first directory sector
+  for (std::uint32_t i = 0; i < fat; ++i) Put32(f, 0x4C + 4 * i, i);  // DIFAT
+  for (std::uint32_t i = 0; i < fat * 128; ++i) Put32(f, FatEntry(i), kFree);
+  for (std::uint32_t i = 0; i < fat; ++i) Put32(f, FatEntry(i), kFatSect);
+  for (std::uint32_t s = fat; s < fat + k; ++s) Put32(f, FatEntry(s), s + 1 == fat + k ? kEnd : s + 1);
+  WriteEntry(f, Sector(fat), u"Root Entry", kRoot, kNone, kNone, top, kEnd, 0);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const TreeEntry& e = entries[i];
+    WriteEntry(f, Sector(fat) + 128 * (i + 1), e.name, e.type, e.left, e.right, e.child, kEnd, 0);
+  }
+  return f;
+}
+
+std::unique_ptr<Storage> Open(const Bytes& bytes) {
+  return OpenCompoundFile(std::as_bytes(std::span(bytes)));
+}
+
+// Every element of a storage, in the enumerator's order. Stops (and fails the
+// test) after `cap` elements rather than hang.
+std::vector<Element> List(Storage& storage, std::size_t cap = 1000) {
+  std::vector<Element> elements;
+  auto enumerator = storage.EnumElements();
+  if (!enumerator) {
+    ADD_FAILURE() << "no enumerator";
+    return elements;
+  }
+  Element element;
+  while (enumerator->Next(element) == Enumerator::Result::Element) {
+    elements.push_back(element);
+    if (elements.size() > cap) {
+      ADD_FAILURE() << "enumeration does not end";
+      break;
+    }
+  }
+  return elements;
+}
+
+std::vector<std::u16string> Names(Storage& storage) {
+  std::vector<std::u16string> names;
+  for (const Element& e : List(storage)) names.push_back(e.name);
+  return names;
+}
+
+// Reads to the end in chunks that cycle through 1..`max_chunk` bytes.
+Bytes ReadAll(Stream& stream, std::uint32_t max_chunk = 86) {
+  Bytes out;
+  std::uint8_t buffer[4096];
+  for (std::uint32_t chunk = 1;; chunk = chunk % max_chunk + 1) {
+    const std::uint32_t got = stream.Read(buffer, chunk);
+    EXPECT_LE(got, chunk);
+    out.insert(out.end(), buffer, buffer + got);
+    if (got < chunk) break;
+  }
+  return out;
+}
+
+Bytes Expected(std::uint8_t (*pattern)(std::size_t), std::size_t count) {
+  Bytes out(count);
+  for (std::size_t i = 0; i < count; ++i) out[i] = pattern(i);
+  return out;
+}
+
+// Walks every storage and stream depth first without recursion, as the import
+// does. Returns the number of elements met; stops at `cap`.
+std::size_t WalkAll(Storage& root, std::size_t cap = 100000) {
+  struct Level {
+    std::unique_ptr<Storage> owned;
+    Storage* storage;
+    std::unique_ptr<Enumerator> enumerator;
+  };
+  std::vector<Level> stack;
+  stack.push_back({nullptr, &root, root.EnumElements()});
+  std::size_t met = 0;
+  std::uint8_t buffer[512];
+  while (!stack.empty() && met < cap) {
+    Level& level = stack.back();
+    Element element;
+    if (!level.enumerator || level.enumerator->Next(element) != Enumerator::Result::Element) {
+      stack.pop_back();
+      continue;
+    }
+    ++met;
+    if (element.type == kStorage) {
+      auto sub = level.storage->OpenStorage(element.name);
+      if (!sub) {
+        stack.pop_back();  // a storage that cannot be opened ends its parent's walk
+        continue;
+      }
+      Storage* raw = sub.get();
+      stack.push_back({std::move(sub), raw, raw->EnumElements()});
+    } else if (element.type == kStream) {
+      auto stream = level.storage->OpenStream(element.name);
+      if (!stream) {
+        stack.pop_back();
+        continue;
+      }
+      std::uint64_t total = 0;
+      while (std::uint32_t got = stream->Read(buffer, sizeof buffer)) total += got;
+      EXPECT_LE(total, element.size);
+    }
+  }
+  EXPECT_LT(met, cap) << "walk does not end";
+  return met;
+}
+
+// ------------------------------------------------------------ well-formed
+
+TEST(CompoundFile, ReadsMinimalVersion3) {
+  const Bytes file = MinimalV3();
+  auto root = Open(file);
+  ASSERT_TRUE(root);
+
+  const std::vector<Element> elements = List(*root);
+  ASSERT_EQ(elements.size(), 3U);
+  EXPECT_EQ(elements[0].name, u"Big");
+  EXPECT_EQ(elements[0].type, kStream);
+  EXPECT_EQ(elements[0].size, 4096U);
+  EXPECT_EQ(elements[1].name, u"Sub");
+  EXPECT_EQ(elements[1].type, kStorage);
+  EXPECT_EQ(elements[1].size, 0U);
+  EXPECT_EQ(elements[2].name, u"Small");
+  EXPECT_EQ(elements[2].size, 100U);
+
+  auto small = root->OpenStream(u"SMALL");  // names match whatever their case
+  ASSERT_TRUE(small);
+  EXPECT_EQ(ReadAll(*small), Expected(SmallByte, 100));
+  EXPECT_EQ(small->Read(nullptr, 0), 0U);
+
+  auto big = root->OpenStream(u"big");
+  ASSERT_TRUE(big);
+  auto sub = root->OpenStorage(u"Sub");
+  ASSERT_TRUE(sub);
+  EXPECT_TRUE(List(*sub).empty());
+
+  // Wrong kinds and unknown names give nothing.
+  EXPECT_FALSE(root->OpenStorage(u"Small"));
+  EXPECT_FALSE(root->OpenStream(u"Sub"));
+  EXPECT_FALSE(root->OpenStream(u"Smal"));
+  EXPECT_FALSE(root->OpenStream(u""));
+  EXPECT_FALSE(root->OpenStorage(u"Root Entry"));
+
+  // Every object stays valid whatever the order of release.
+  root.reset();
+  sub.reset();
+  EXPECT_EQ(ReadAll(*big, 1), Expected(BigByte, 4096));
+}
+
+TEST(CompoundFile, OpensFromPathAndDocument) {
+  const Bytes file = MinimalV3();
+  const auto path = std::filesystem::temp_directory_path() / "lumerca_storage_compound_test.cfb";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  }
+  auto root = OpenDocument(path);
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"Big", u"Sub", u"Small"}));
+  std::filesystem::remove(path);
+  EXPECT_FALSE(OpenDocument(path));
+  EXPECT_FALSE(OpenDocument(std::filesystem::temp_directory_path()));  // a folder
+}
+
+// Fields that the reader does not need or that are damaged in a way it can
+// stand: the file still opens and reads.
+TEST(CompoundFile, ToleratedFields) {
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> change;
+    std::u16string stream;
+    std::size_t delivered;
+  };
+  const Case cases[] = {
+      {"a storage's start sector and size", [](Bytes& f) {
+         Put32(f, DirEntry(3) + 0x74, 999);
+         Put64(f, DirEntry(3) + 0x78, 0xFFFFFFFFFFFFULL);
+       }, u"Small", 100},
+      {"the high half of a size in version 3", [](Bytes& f) { Put32(f, DirEntry(1) + 0x7C, 1); },
+       u"Small", 100},
+      {"two red nodes in a row", [](Bytes& f) { f[DirEntry(1) + 0x43] = 0; f[DirEntry(2) + 0x43] = 0; },
+       u"Big", 4096},
+      {"name length 0 (the name ends at its NUL)", [](Bytes& f) { Put16(f, DirEntry(1) + 0x40, 0); },
+       u"Small", 100},
+      {"name length odd", [](Bytes& f) { Put16(f, DirEntry(1) + 0x40, 7); }, u"Small", 100},
+      {"name length above 64", [](Bytes& f) { Put16(f, DirEntry(1) + 0x40, 200); }, u"Small", 100},
+      {"file not a whole number of sectors", [](Bytes& f) { f.resize(f.size() + 100, 0xAA); },
+       u"Big", 4096},
+      {"last sector cut short", [](Bytes& f) { f.resize(f.size() - 96); }, u"Big", 4000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes file = MinimalV3();
+    c.change(file);
+    auto root = Open(file);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"Big", u"Sub", u"Small"}));
+    auto stream = root->OpenStream(c.stream);
+    ASSERT_TRUE(stream);
+    const Bytes data = ReadAll(*stream);
+    const auto pattern = c.stream == u"Small" ? SmallByte : BigByte;
+    EXPECT_EQ(data, Expected(pattern, c.delivered));
+    ASSERT_TRUE(root->OpenStorage(u"Sub"));
+    EXPECT_TRUE(List(*root->OpenStorage(u"Sub")).empty());
+  }
+}
+
+TEST(CompoundFile, NameLengthFieldLimitsTheName) {
+  Bytes file = MinimalV3();
+  Put16(file, DirEntry(1) + 0x40, 4);  // one unit and the NUL: "S"
+  auto root = Open(file);
+  ASSERT_TRUE(root);
+  // "S", on top, is now smaller than "Big" and "Sub" on its left: after "Big"
+  // no search finds a larger name, as the enumerator on Windows would show.
+  EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"Big"}));
+  EXPECT_TRUE(root->OpenStream(u"s"));
+  EXPECT_FALSE(root->OpenStream(u"Small"));
+}
+
+// ------------------------------------------------------------ damage that fails the open
+
+TEST(CompoundFile, RejectsDamagedHeaderFatAndDirectory) {
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+  };
+  const Case cases[] = {
+      {"signature", [](Bytes& f) { f[7] = 0xE0; }},
+      {"byte order", [](Bytes& f) { Put16(f, 0x1C, 0xFEFF); }},
+      {"version 2", [](Bytes& f) { Put16(f, 0x1A, 2); }},
+      {"version 3 with 4096-byte sectors", [](Bytes& f) { Put16(f, 0x1E, 12); }},
+      {"version 4 with 512-byte sectors", [](Bytes& f) { Put16(f, 0x1A, 4); }},
+      {"mini sector shift 7", [](Bytes& f) { Put16(f, 0x20, 7); }},
+      {"mini stream cutoff 4095", [](Bytes& f) { Put32(f, 0x38, 4095); }},
+      {"FAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x2C, 0xFFFFFFF0); }},
+      {"FAT sector count above the file's sectors", [](Bytes& f) { Put32(f, 0x2C, 13); }},
+      {"mini FAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x40, 0xFFFFFFF0); }},
+      {"DIFAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x48, 0xFFFFFFF0); }},
+      {"FAT sector past the end", [](Bytes& f) { Put32(f, 0x4C, 12); }},
+      {"FAT sector free", [](Bytes& f) { Put32(f, 0x4C, kFree); }},
+      {"no FAT", [](Bytes& f) { Put32(f, 0x2C, 0); }},
+      {"two FAT sectors, no second location", [](Bytes& f) { Put32(f, 0x2C, 2); }},
+      {"DIFAT sector its own successor", [](Bytes& f) {
+         Put32(f, 0x44, 3);               // first DIFAT sector: 3 (past the mini stream's 128 bytes)
+         Put32(f, Sector(3) + 508, 3);    // its last word: the next DIFAT sector, itself
+       }},
+      {"directory: no first sector", [](Bytes& f) { Put32(f, 0x30, kEnd); }},
+      {"directory: first sector past the end", [](Bytes& f) { Put32(f, 0x30, 12); }},
+      {"directory: FAT loop", [](Bytes& f) { Put32(f, FatEntry(1), 1); }},
+      {"directory: longer loop", [](Bytes& f) { Put32(f, FatEntry(1), 2); Put32(f, FatEntry(2), 1); }},
+      {"directory: chain ends on a free sector", [](Bytes& f) { Put32(f, FatEntry(1), kFree); }},
+      {"directory: chain runs past the end", [](Bytes& f) { Put32(f, FatEntry(1), 5000); }},
+      {"first entry not the root", [](Bytes& f) { f[DirEntry(0) + 0x42] = kStorage; }},
+      {"truncated inside the header", [](Bytes& f) { f.resize(511); }},
+      {"empty", [](Bytes& f) { f.clear(); }},
+      {"truncated before the directory", [](Bytes& f) { f.resize(Sector(1)); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes file = MinimalV3();
+    c.damage(file);
+    EXPECT_FALSE(Open(file));
+  }
+}
+
+// ------------------------------------------------------------ damaged streams
+
+TEST(CompoundFile, DamagedStreamDeliversWhatItsChainHolds) {
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    std::u16string stream;
+    std::size_t delivered;
+  };
+  const Case cases[] = {
+      {"chain shorter than the size", [](Bytes& f) { Put32(f, FatEntry(7), kEnd); }, u"Big", 2048},
+      {"chain ends on a free sector", [](Bytes& f) { Put32(f, FatEntry(5), kFree); }, u"Big", 1024},
+      {"loop back to the first sector", [](Bytes& f) { Put32(f, FatEntry(6), 4); }, u"Big", 1536},
+      {"sector its own successor", [](Bytes& f) { Put32(f, FatEntry(4), 4); }, u"Big", 512},
+      {"sector past the end", [](Bytes& f) { Put32(f, FatEntry(5), 1000); }, u"Big", 1024},
+      {"first sector past the end", [](Bytes& f) { Put32(f, DirEntry(2) + 0x74, 1000); }, u"Big", 0},
+      {"size far above the file", [](Bytes& f) { Put32(f, DirEntry(2) + 0x78, 0xFFFFFFFF); }, u"Big", 4096},
+      {"mini sector its own successor", [](Bytes& f) { Put32(f, MiniFatEntry(0), 0); }, u"Small", 64},
+      {"mini sector past the mini stream", [](Bytes& f) { Put32(f, MiniFatEntry(0), 2); }, u"Small", 64},
+      {"first mini sector past the mini stream", [](Bytes& f) { Put32(f, DirEntry(1) + 0x74, 50); },
+       u"Small", 0},
+      {"mini stream shorter than the stream", [](Bytes& f) { Put64(f, DirEntry(0) + 0x78, 70); },
+       u"Small", 70},
+      {"mini stream chain broken", [](Bytes& f) { Put32(f, DirEntry(0) + 0x74, 999); }, u"Small", 0},
+      {"mini FAT chain broken", [](Bytes& f) { Put32(f, 0x3C, 999); }, u"Small", 0},
+      {"mini FAT chain a loop", [](Bytes& f) { Put32(f, FatEntry(2), 2); }, u"Small", 100},
+      {"file cut inside the stream", [](Bytes& f) { f.resize(Sector(6) + 10); }, u"Big", 1034},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes file = MinimalV3();
+    c.damage(file);
+    auto root = Open(file);
+    ASSERT_TRUE(root);
+    auto stream = root->OpenStream(c.stream);
+    ASSERT_TRUE(stream);
+    const auto pattern = c.stream == u"Small" ? SmallByte : BigByte;
+    EXPECT_EQ(ReadAll(*stream), Expected(pattern, c.delivered));
+    EXPECT_EQ(stream->Read(file.data(), 1), 0U);  // and then nothing, every time
+  }
+}
+
+// No prefix of the file and no single damaged byte makes the reader crash,
+// hang or deliver more than a stream's size (the sanitizers watch the rest).
+TEST(CompoundFile, TruncationsAndByteDamageAreSafe) {
+  const Bytes good = MinimalV3();
+  for (std::size_t length = 0; length <= good.size(); length += 7) {
+    Bytes file(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+    if (auto root = Open(file)) WalkAll(*root);
+  }
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1103515245U + 12345U; };
+  // The header, the FAT, the directory and the mini FAT: every byte that steers.
+  for (int round = 0; round < 3000; ++round) {
+    Bytes file = good;
+    for (int hits = 0; hits < 3; ++hits) {
+      const std::size_t at = (next() >> 8) % Sector(3);
+      file[at] = static_cast<std::uint8_t>(next() >> 16);
+    }
+    if (auto root = Open(file)) WalkAll(*root);
+  }
+}
+
+// ------------------------------------------------------------ enumeration order
+
+// A search tree over `count` entries (ids first..first+count-1, given in name
+// order): the middle one on top, each half below it.
+std::uint32_t Balance(std::vector<TreeEntry>& entries, std::uint32_t first, std::uint32_t count) {
+  if (count == 0) return kNone;
+  const std::uint32_t middle = first + count / 2;
+  TreeEntry& e = entries[middle - 1];
+  e.left = Balance(entries, first, middle - first);
+  e.right = Balance(entries, middle + 1, first + count - middle - 1);
+  return middle;
+}
+
+// The same tree with ids in reverse (entry i becomes n + 1 - i), so that the
+// directory's own order is the opposite of the name order.
+std::uint32_t Reverse(std::vector<TreeEntry>& entries, std::uint32_t top) {
+  const auto n = static_cast<std::uint32_t>(entries.size());
+  const auto flip = [n](std::uint32_t id) { return id == kNone ? kNone : n + 1 - id; };
+  std::reverse(entries.begin(), entries.end());
+  for (TreeEntry& e : entries) {
+    e.left = flip(e.left);
+    e.right = flip(e.right);
+  }
+  return flip(top);
+}
+
+TEST(CompoundFile, EnumerationFollowsTheNameOrder) {
+  // In name order: shorter first, then unit by unit upper-cased, so '_' (0x5F)
+  // and '~' (0x7E) come after every letter and "zz" before "Z_".
+  const std::vector<std::u16string> ordered = {
+      u"A", u"b", u"_", u"~", u"ab", u"a~", u"zz", u"Z_", u"aB_", u"\u00e9t\u00e9", u"CLASSES",
+  };
+  std::vector<TreeEntry> entries;
+  for (const auto& name : ordered) entries.push_back({name});
+  std::uint32_t top = Balance(entries, 1, static_cast<std::uint32_t>(entries.size()));
+  top = Reverse(entries, top);
+  auto root = Open(TreeFile(top, entries));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), ordered);
+  EXPECT_TRUE(root->OpenStream(u"\u00c9T\u00c9"));  // Latin-1 letters match upper-cased
+  EXPECT_TRUE(root->OpenStream(u"classes"));
+  EXPECT_TRUE(root->OpenStream(u"Zz"));
+  EXPECT_FALSE(root->OpenStream(u"z"));
+
+  // An unallocated entry below the smallest one is passed over.
+  std::uint32_t smallest = top;
+  while (entries[smallest - 1].left != kNone) smallest = entries[smallest - 1].left;
+  entries.push_back({u"", 0});
+  entries[smallest - 1].left = static_cast<std::uint32_t>(entries.size());
+  root = Open(TreeFile(top, entries));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), ordered);
+
+  // The largest entry made its own right sibling: no longer a clean search
+  // tree, so each step searches the tree anew; the order is the same.
+  std::uint32_t largest = top;
+  while (entries[largest - 1].right != kNone) largest = entries[largest - 1].right;
+  entries[largest - 1].right = largest;
+  root = Open(TreeFile(top, entries));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), ordered);
+}
+
+TEST(CompoundFile, UpperCasingBeyondAscii) {
+  // Pairs equal when upper-cased are listed once; other pairs stay apart.
+  struct Case {
+    std::u16string small, capital;
+    bool equal;
+  };
+  const Case cases[] = {
+      {u"\u00e0", u"\u00c0", true},   // a grave
+      {u"\u00fe", u"\u00de", true},   // thorn
+      {u"\u00ff", u"\u0178", true},   // y diaeresis
+      {u"\u00b5", u"\u039c", true},   // micro sign, Greek capital mu
+      {u"\u0101", u"\u0100", true},   // a macron
+      {u"\u03c9", u"\u03a9", true},   // omega
+      {u"\u0436", u"\u0416", true},   // zhe
+      {u"\uff41", u"\uff21", true},   // full-width a
+      {u"\u00f7", u"\u00d7", false},  // division and multiplication signs
+      {u"\u00df", u"\u1e9e", false},  // sharp s has no simple capital
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.small[0]));
+    // The smaller unit on top with the other as its right sibling: a search
+    // tree both when they differ and when they are equal upper-cased.
+    const bool small_first = !c.equal && c.small < c.capital;
+    const std::u16string& first = small_first ? c.small : c.capital;
+    const std::u16string& second = small_first ? c.capital : c.small;
+    auto root = Open(TreeFile(1, {{first, kStream, kNone, 2}, {second}}));
+    ASSERT_TRUE(root);
+    const auto names = Names(*root);
+    if (c.equal) {
+      EXPECT_EQ(names, (std::vector<std::u16string>{c.capital}));
+    } else {
+      EXPECT_EQ(names, (std::vector<std::u16string>{first, second}));
+    }
+    EXPECT_TRUE(root->OpenStream(c.small));
+    EXPECT_TRUE(root->OpenStream(c.capital));
+  }
+}
+
+TEST(CompoundFile, NamesEqualButForCaseAreListedOnce) {
+  // "abc" on top; "ABC" (a storage) its right sibling; "x" its left.
+  auto root = Open(TreeFile(1, {{u"abc", kStream, 3, 2}, {u"ABC", kStorage}, {u"x"}}));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"x", u"abc"}));
+  EXPECT_TRUE(root->OpenStream(u"ABC"));  // the name finds the entry on top
+  EXPECT_FALSE(root->OpenStorage(u"ABC"));
+}
+
+TEST(CompoundFile, OutOfOrderTreeLeavesEntriesUnreached) {
+  // C on top, A left, E right; B (smaller than C) hangs left of E, F right of E.
+  auto root = Open(TreeFile(1, {{u"C", kStream, 2, 3}, {u"A"}, {u"E", kStream, 4, 5}, {u"B"}, {u"F"}}));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"A", u"C", u"E", u"F"}));
+  EXPECT_FALSE(root->OpenStream(u"B"));
+
+  // M on top with Z on its left and A on its right: only Z is reached.
+  root = Open(TreeFile(1, {{u"M", kStream, 2, 3}, {u"Z"}, {u"A"}}));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"Z"}));
+}
+
+TEST(CompoundFile, EntriesOfOtherTypes) {
+  // An unallocated entry in the tree steers the search but is never listed;
+  // unknown types are listed with their type and open as nothing.
+  auto root = Open(TreeFile(1, {{u"M", 0, 2, 3}, {u"B", 7}, {u"X"}}));
+  ASSERT_TRUE(root);
+  const auto elements = List(*root);
+  ASSERT_EQ(elements.size(), 2U);
+  EXPECT_EQ(elements[0].name, u"B");
+  EXPECT_EQ(elements[0].type, 7U);
+  EXPECT_EQ(elements[1].name, u"X");
+  EXPECT_FALSE(root->OpenStream(u"B"));
+  EXPECT_FALSE(root->OpenStorage(u"B"));
+  EXPECT_FALSE(root->OpenStream(u"M"));
+  EXPECT_EQ(WalkAll(*root), 2U);
+}
+
+TEST(CompoundFile, CyclicTreesTerminate) {
+  struct Case {
+    const char* what;
+    std::uint32_t top;
+    std::vector<TreeEntry> entries;
+    std::vector<std::u16string> names;
+  };
+  const Case cases[] = {
+      {"own left sibling", 1, {{u"A", kStream, 1}}, {u"A"}},
+      {"own right sibling", 1, {{u"A", kStream, kNone, 1}}, {u"A"}},
+      {"siblings pointing at each other", 1, {{u"A", kStream, kNone, 2}, {u"B", kStream, 1}}, {u"A", u"B"}},
+      {"left and right at each other", 1, {{u"B", kStream, 2}, {u"A", kStream, kNone, 1}}, {u"A", u"B"}},
+      {"sibling id past the directory", 1, {{u"A", kStream, 5000, 77}}, {u"A"}},
+      {"the root inside its own tree", 0, {}, {u"Root Entry"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto root = Open(TreeFile(c.top, c.entries));
+    ASSERT_TRUE(root);
+    EXPECT_EQ(Names(*root), c.names);
+    WalkAll(*root);
+  }
+}
+
+TEST(CompoundFile, StoragesLeadingBackDoNotRepeat) {
+  // "S" holds itself: listed, but it opens only under its own parent.
+  auto root = Open(TreeFile(1, {{u"S", kStorage, kNone, kNone, 1}}));
+  ASSERT_TRUE(root);
+  auto s = root->OpenStorage(u"S");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(Names(*s), (std::vector<std::u16string>{u"S"}));
+  EXPECT_FALSE(s->OpenStorage(u"S"));
+
+  // "P" holds "Q" which holds the tree of the root again.
+  root = Open(TreeFile(1, {{u"P", kStorage, kNone, kNone, 2}, {u"Q", kStorage, kNone, kNone, 1}}));
+  ASSERT_TRUE(root);
+  EXPECT_EQ(WalkAll(*root), 3U);  // P, Q, then P listed in Q but not opened
+
+  // Thirty levels of storages "a" and "b" both holding the next level: a walk
+  // that followed both would meet 2^30 storages.
+  std::vector<TreeEntry> entries;
+  for (std::uint32_t level = 0; level < 30; ++level) {
+    const std::uint32_t a = 2 * level + 1;
+    const std::uint32_t next = level + 1 < 30 ? a + 2 : kNone;
+    entries.push_back({u"a", kStorage, kNone, a + 1, next});
+    entries.push_back({u"b", kStorage, kNone, kNone, next});
+  }
+  root = Open(TreeFile(1, entries));
+  ASSERT_TRUE(root);
+  const std::size_t met = WalkAll(*root);
+  EXPECT_GE(met, 60U);  // every level is still reached through "a"
+  EXPECT_LE(met, 200U);
+}
+
+TEST(CompoundFile, DegenerateTreeStaysBounded) {
+  // 5,600 entries in one right-leaning chain whose last link points back to
+  // the top: no clean search tree, so each step searches anew, within bounds.
+  constexpr std::uint32_t kCount = 5600;
+  std::vector<TreeEntry> entries;
+  for (std::uint32_t i = 1; i <= kCount; ++i) {
+    std::u16string name = u"N";
+    for (std::uint32_t v = i; v != 0; v /= 10) name.insert(1, 1, static_cast<char16_t>(u'0' + v % 10));
+    while (name.size() < 6) name.insert(1, 1, u'0');
+    entries.push_back({name, kStream, kNone, i < kCount ? i + 1 : 1});
+  }
+  const auto start = std::chrono::steady_clock::now();
+  auto root = Open(TreeFile(1, entries));
+  ASSERT_TRUE(root);
+  const auto elements = List(*root, kCount + 1);
+  EXPECT_EQ(elements.size(), kCount);
+  EXPECT_EQ(elements.back().name, u"N05600");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+}  // namespace
+}  // namespace lumerca::storage
