@@ -8,6 +8,8 @@
 #include "readers/tables.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace lumerca {
 
@@ -61,6 +63,18 @@ public:
   // The two output files, each written in full into an open file.
   void WriteModelOrderFile(CPrintfFile& file) const;
   void WritePositionFile(CPrintfFile& file) const;
+
+  // What a size is in the model-and-order file.
+  enum ModelKind : std::uint16_t {
+    ModelNew = 0,    // the size has pieces, and its class names differ from the previous size's
+    ModelSame = 1,   // the previous size's model: the same class names in the same order
+    ModelEmpty = 2,  // no piece belongs to the size
+  };
+
+  // Replaces the two lists by one model name and one ModelKind per size, in
+  // size order.
+  void BuildModelList(std::vector<std::string>& model_names,
+                      std::vector<std::uint16_t>& model_kinds) const;
 };
 
 }  // namespace lumerca

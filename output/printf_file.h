@@ -23,27 +23,39 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// One argument of Printf: "%s" takes a C string, "%d" an int, "%f" a double.
+// One argument of Printf: "%s" takes a C string (up to its NUL) or a string
+// (all its bytes), "%d" an int, "%f" a double.
 struct PrintfArg {
+  static constexpr std::size_t kUpToNul = static_cast<std::size_t>(-1);
   enum class Type { String, Int, Double } type;
   const char* s = nullptr;
+  std::size_t size = kUpToNul;
   int i = 0;
   double d = 0;
   PrintfArg(const char* v) : type(Type::String), s(v) {}
-  PrintfArg(const std::string& v) : type(Type::String), s(v.c_str()) {}
+  PrintfArg(const std::string& v) : type(Type::String), s(v.data()), size(v.size()) {}
+  PrintfArg(std::string_view v) : type(Type::String), s(v.data()), size(v.size()) {}
   PrintfArg(int v) : type(Type::Int), i(v) {}
   PrintfArg(double v) : type(Type::Double), d(v) {}
 };
 
+// Formatted bytes are kept in memory and handed to the sink in chunks of
+// kChunkSize and at Close. A file destroyed without Close hands nothing more to
+// its sink: what it wrote is incomplete, and its caller discards it.
 class CPrintfFile {
 public:
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+
   explicit CPrintfFile(TextSink& sink);
   ~CPrintfFile();
   CPrintfFile(const CPrintfFile&) = delete;
   CPrintfFile& operator=(const CPrintfFile&) = delete;
 
   // Formats as printf does in the "C" locale ("%d", "%f" with six decimals,
-  // "%s", "%%") and stores every "\n" as CR LF. Throws OutputError.
+  // "%s", "%%") and stores every "\n" as CR LF, including those of a "%s"
+  // argument. Throws OutputError from the sink, and std::logic_error for any
+  // other conversion, an argument of the wrong type or count, or a call after
+  // Close: the formats are the writers' own.
   template <class... Args>
   void Printf(const char* format, const Args&... args) {
     const PrintfArg list[] = {PrintfArg(args)..., PrintfArg(0)};
@@ -54,6 +66,8 @@ public:
   void Close();
 
 private:
+  void Format(const char* format, const PrintfArg* args, std::size_t count);
+  void Flush();
   void VPrintf(const char* format, const PrintfArg* args, std::size_t count);
 
   TextSink& sink_;
@@ -64,5 +78,8 @@ private:
 // Appends the text of printf's "%f" (six decimals, "." as separator, "inf",
 // "-inf", "nan", "-nan") for `value` to `out`.
 void AppendFixed(std::string& out, double value);
+
+// Appends the text of printf's "%d" for `value` to `out`.
+void AppendDecimal(std::string& out, long long value);
 
 }  // namespace lumerca

@@ -1,0 +1,101 @@
+#pragma once
+
+// The ANSI code page that every name is normalised in: which bytes lead a
+// double-byte character, and the code page's own upper-casing. Nothing here
+// depends on the C runtime's locale.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lumerca::platform {
+
+class CodePage {
+public:
+  // `single_upper` maps every byte that is a character of its own to its
+  // upper case; `double_upper` (double-byte code pages only, 65536 entries)
+  // maps lead << 8 | trail the same way. Entries for characters without an
+  // upper case in the code page hold the character itself.
+  CodePage(unsigned id, bool multi_byte, const std::array<bool, 256>& lead_bytes,
+           const std::array<unsigned char, 256>& single_upper,
+           std::vector<std::uint16_t> double_upper);
+
+  // A code page that has no lead bytes and whose upper-casing changes only the
+  // ASCII letters 'a' to 'z': what is left when the tables of `id` cannot be
+  // had from the system.
+  static std::unique_ptr<CodePage> AsciiOnly(unsigned id, bool multi_byte);
+
+  // The code page `id` with its tables, built once per process; null when the
+  // code page is not supported here. Safe to call from several threads. Throws
+  // std::bad_alloc.
+  static const CodePage* Find(unsigned id);
+
+  unsigned Id() const noexcept { return id_; }
+
+  // The code page's characters can be longer than one byte.
+  bool IsMultiByte() const noexcept { return multi_byte_; }
+
+  // `byte` begins a double-byte character.
+  bool IsLeadByte(unsigned char byte) const noexcept { return lead_[byte]; }
+
+  // Upper-cases `text` character by character: a lead byte and the byte after
+  // it are one character. A character changes only when its simple upper case
+  // is a character of this code page of the same byte length; ASCII changes
+  // only in 'a' to 'z'. A lead byte at the very end stays as it is.
+  void ToUpper(std::string& text) const noexcept {
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      if (lead_[byte]) {
+        if (i + 1 < size && !double_upper_.empty()) {
+          const auto trail = static_cast<unsigned char>(text[i + 1]);
+          const std::uint16_t upper = double_upper_[static_cast<std::size_t>(byte) << 8 | trail];
+          text[i] = static_cast<char>(upper >> 8);
+          text[i + 1] = static_cast<char>(upper & 0xFF);
+        }
+        i += 2;
+      } else {
+        text[i] = static_cast<char>(single_upper_[byte]);
+        i += 1;
+      }
+    }
+  }
+
+private:
+  unsigned id_;
+  bool multi_byte_;
+  std::array<bool, 256> lead_;
+  std::array<unsigned char, 256> single_upper_;
+  std::vector<std::uint16_t> double_upper_;
+};
+
+inline CodePage::CodePage(unsigned id, bool multi_byte, const std::array<bool, 256>& lead_bytes,
+                          const std::array<unsigned char, 256>& single_upper,
+                          std::vector<std::uint16_t> double_upper)
+    : id_(id),
+      multi_byte_(multi_byte),
+      lead_(lead_bytes),
+      single_upper_(single_upper),
+      double_upper_(std::move(double_upper)) {}
+
+inline std::unique_ptr<CodePage> CodePage::AsciiOnly(unsigned id, bool multi_byte) {
+  std::array<bool, 256> lead{};
+  std::array<unsigned char, 256> upper{};
+  for (unsigned b = 0; b < 256; ++b) {
+    upper[b] = static_cast<unsigned char>(b >= 'a' && b <= 'z' ? b - ('a' - 'A') : b);
+  }
+  return std::make_unique<CodePage>(id, multi_byte, lead, upper, std::vector<std::uint16_t>());
+}
+
+// The process's ANSI code page: on Windows the system's (GetACP), elsewhere
+// the library's setting (lumerca::SetAnsiCodePage, 1252 unless changed). A code
+// page whose tables cannot be had from the system acts as AsciiOnly. Throws
+// std::bad_alloc only.
+const CodePage& CurrentCodePage();
+
+}  // namespace lumerca::platform

@@ -1,0 +1,227 @@
+// The ANSI code page on systems other than Windows: a setting of the process
+// (1252 unless lumerca::SetAnsiCodePage changes it), with the tables of each
+// code page built once from ICU's converters.
+
+#include "platform/codepage.h"
+
+#include <lumerca/marker.h>
+
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+#include <unicode/utf16.h>
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+
+namespace lumerca::platform {
+namespace {
+
+struct LeadRange {
+  unsigned char first;
+  unsigned char last;
+};
+
+struct Supported {
+  unsigned id;
+  const char* converter;  // ICU's name of the Windows code page
+  LeadRange leads[2];     // the lead bytes of a double-byte code page
+};
+
+// The lead-byte ranges are those that the Windows code pages declare.
+constexpr Supported kSupported[] = {
+    {437, "ibm-437_P100-1995", {}},
+    {850, "ibm-850_P100-1995", {}},
+    {874, "windows-874-2000", {}},
+    {932, "ibm-943_P15A-2003", {{0x81, 0x9F}, {0xE0, 0xFC}}},
+    {936, "windows-936-2000", {{0x81, 0xFE}, {}}},
+    {949, "windows-949-2000", {{0x81, 0xFE}, {}}},
+    {950, "windows-950-2000", {{0x81, 0xFE}, {}}},
+    {1250, "windows-1250", {}},
+    {1251, "windows-1251", {}},
+    {1252, "windows-1252", {}},
+    {1253, "windows-1253", {}},
+    {1254, "windows-1254", {}},
+    {1255, "windows-1255", {}},
+    {1256, "windows-1256", {}},
+    {1257, "windows-1257", {}},
+    {1258, "windows-1258", {}},
+};
+constexpr std::size_t kSupportedCount = sizeof(kSupported) / sizeof(kSupported[0]);
+
+std::atomic<unsigned> g_ansi_code_page{1252};
+
+// One ICU converter that reports every unmappable byte sequence or character
+// instead of substituting it, and uses round-trip mappings only.
+class Converter {
+public:
+  explicit Converter(const char* name) {
+    UErrorCode error = U_ZERO_ERROR;
+    converter_ = ucnv_open(name, &error);
+    if (U_FAILURE(error)) {
+      converter_ = nullptr;
+      return;
+    }
+    ucnv_setToUCallBack(converter_, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
+    ucnv_setFromUCallBack(converter_, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                          &error);
+    ucnv_setFallback(converter_, false);
+    if (U_FAILURE(error)) {
+      ucnv_close(converter_);
+      converter_ = nullptr;
+    }
+  }
+  ~Converter() {
+    if (converter_ != nullptr) ucnv_close(converter_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  bool IsOpen() const { return converter_ != nullptr; }
+
+  // The one character that `size` bytes encode; false unless they encode
+  // exactly one.
+  bool Decode(const char* bytes, int size, UChar32& character) {
+    UChar units[4];
+    UErrorCode error = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(converter_, units, 4, bytes, size, &error);
+    if (U_FAILURE(error) || length <= 0 || length > 2) return false;
+    if (length == 1) {
+      character = units[0];
+      return true;
+    }
+    if (!U16_IS_LEAD(units[0]) || !U16_IS_TRAIL(units[1])) return false;
+    character = 0x10000 + ((static_cast<UChar32>(units[0]) - 0xD800) << 10) +
+                (static_cast<UChar32>(units[1]) - 0xDC00);
+    return true;
+  }
+
+  // The bytes of `character`; false when the code page does not hold it with
+  // a round-trip mapping.
+  bool Encode(UChar32 character, char* bytes, int capacity, int& size) {
+    if (character < 0 || character > 0x10FFFF) return false;
+    UChar units[2];
+    int32_t count = 1;
+    if (character <= 0xFFFF) {
+      units[0] = static_cast<UChar>(character);
+    } else {
+      const UChar32 offset = character - 0x10000;
+      units[0] = static_cast<UChar>(0xD800 + (offset >> 10));
+      units[1] = static_cast<UChar>(0xDC00 + (offset & 0x3FF));
+      count = 2;
+    }
+    UErrorCode error = U_ZERO_ERROR;
+    size = ucnv_fromUChars(converter_, bytes, capacity, units, count, &error);
+    return U_SUCCESS(error) && error != U_STRING_NOT_TERMINATED_WARNING && size > 0;
+  }
+
+  // The upper case of the character of `size` bytes at `bytes`, written over
+  // them when the code page holds it in as many bytes; false otherwise.
+  bool Upper(char* bytes, int size) {
+    UChar32 character = 0;
+    if (!Decode(bytes, size, character)) return false;
+    const UChar32 upper = u_toupper(character);
+    if (upper == character) return false;
+    char encoded[8];
+    int encoded_size = 0;
+    if (!Encode(upper, encoded, static_cast<int>(sizeof(encoded)), encoded_size)) return false;
+    if (encoded_size != size) return false;
+    UChar32 back = 0;
+    if (!Decode(encoded, encoded_size, back) || back != upper) return false;
+    for (int i = 0; i < size; ++i) bytes[i] = encoded[i];
+    return true;
+  }
+
+private:
+  UConverter* converter_ = nullptr;
+};
+
+std::unique_ptr<const CodePage> Build(const Supported& supported) {
+  Converter converter(supported.converter);
+  if (!converter.IsOpen()) return nullptr;
+
+  std::array<bool, 256> lead{};
+  bool multi_byte = false;
+  for (const LeadRange& range : supported.leads) {
+    if (range.first == 0) continue;
+    multi_byte = true;
+    for (unsigned b = range.first; b <= range.last; ++b) lead[b] = true;
+  }
+
+  std::array<unsigned char, 256> single_upper{};
+  for (unsigned b = 0; b < 256; ++b) {
+    single_upper[b] = static_cast<unsigned char>(b);
+    if (b < 0x80) {
+      if (b >= 'a' && b <= 'z') single_upper[b] = static_cast<unsigned char>(b - ('a' - 'A'));
+      continue;
+    }
+    if (lead[b]) continue;
+    char bytes[1] = {static_cast<char>(b)};
+    if (converter.Upper(bytes, 1)) single_upper[b] = static_cast<unsigned char>(bytes[0]);
+  }
+
+  std::vector<std::uint16_t> double_upper;
+  if (multi_byte) {
+    double_upper.resize(65536);
+    for (std::size_t c = 0; c < double_upper.size(); ++c) {
+      double_upper[c] = static_cast<std::uint16_t>(c);
+    }
+    for (unsigned first = 0; first < 256; ++first) {
+      if (!lead[first]) continue;
+      for (unsigned trail = 1; trail < 256; ++trail) {
+        char bytes[2] = {static_cast<char>(first), static_cast<char>(trail)};
+        if (!converter.Upper(bytes, 2)) continue;
+        double_upper[first << 8 | trail] = static_cast<std::uint16_t>(
+            static_cast<unsigned char>(bytes[0]) << 8 | static_cast<unsigned char>(bytes[1]));
+      }
+    }
+  }
+  return std::make_unique<const CodePage>(supported.id, multi_byte, lead, single_upper,
+                                          std::move(double_upper));
+}
+
+struct Slot {
+  std::once_flag once;
+  std::unique_ptr<const CodePage> page;
+};
+
+}  // namespace
+
+const CodePage* CodePage::Find(unsigned id) {
+  static std::array<Slot, kSupportedCount> slots;
+  for (std::size_t i = 0; i < kSupportedCount; ++i) {
+    if (kSupported[i].id != id) continue;
+    Slot& slot = slots[i];
+    std::call_once(slot.once, [&] { slot.page = Build(kSupported[i]); });
+    return slot.page.get();
+  }
+  return nullptr;
+}
+
+const CodePage& CurrentCodePage() {
+  const unsigned id = g_ansi_code_page.load(std::memory_order_acquire);
+  if (const CodePage* page = CodePage::Find(id)) return *page;
+  static const std::unique_ptr<CodePage> fallback = CodePage::AsciiOnly(1252, false);
+  return *fallback;
+}
+
+}  // namespace lumerca::platform
+
+namespace lumerca {
+
+unsigned AnsiCodePage() noexcept {
+  return platform::g_ansi_code_page.load(std::memory_order_acquire);
+}
+
+bool SetAnsiCodePage(unsigned code_page) noexcept {
+  try {
+    if (platform::CodePage::Find(code_page) == nullptr) return false;
+  } catch (...) {
+    return false;
+  }
+  platform::g_ansi_code_page.store(code_page, std::memory_order_release);
+  return true;
+}
+
+}  // namespace lumerca

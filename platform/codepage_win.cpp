@@ -1,0 +1,119 @@
+// The ANSI code page on Windows: the system's (GetACP), whose lead bytes and
+// maximum character size come from GetCPInfo and whose upper-casing is built
+// once, character by character, with the system's conversion services.
+
+#include "platform/codepage.h"
+
+#include <lumerca/marker.h>
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace lumerca::platform {
+namespace {
+
+// The one UTF-16 unit that `size` bytes of code page `cp` encode.
+bool Decode(UINT cp, const char* bytes, int size, wchar_t& character) {
+  wchar_t units[4];
+  const int length = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, bytes, size, units, 4);
+  if (length != 1) return false;
+  character = units[0];
+  return true;
+}
+
+// The upper case of the character of `size` bytes at `bytes`, written over
+// them when the code page holds it, without a best-fit substitute, in as many
+// bytes; false otherwise.
+bool Upper(UINT cp, char* bytes, int size) {
+  wchar_t character = 0;
+  if (!Decode(cp, bytes, size, character)) return false;
+  wchar_t upper = 0;
+  if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &character, 1, &upper, 1) != 1) {
+    return false;
+  }
+  if (upper == character) return false;
+  char encoded[8];
+  BOOL used_default = FALSE;
+  const int encoded_size = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, &upper, 1, encoded,
+                                               static_cast<int>(sizeof(encoded)), nullptr,
+                                               &used_default);
+  if (encoded_size != size || used_default) return false;
+  wchar_t back = 0;
+  if (!Decode(cp, encoded, encoded_size, back) || back != upper) return false;
+  for (int i = 0; i < size; ++i) bytes[i] = encoded[i];
+  return true;
+}
+
+std::unique_ptr<CodePage> Build(UINT cp) {
+  CPINFO info{};
+  if (!GetCPInfo(cp, &info)) return CodePage::AsciiOnly(cp, false);
+  const bool multi_byte = info.MaxCharSize != 1;
+
+  std::array<bool, 256> lead{};
+  bool has_leads = false;
+  for (int r = 0; r + 1 < MAX_LEADBYTES; r += 2) {
+    const unsigned first = info.LeadByte[r];
+    const unsigned last = info.LeadByte[r + 1];
+    if (first == 0 && last == 0) break;
+    for (unsigned b = first; b <= last && b < 256; ++b) {
+      lead[b] = true;
+      has_leads = true;
+    }
+  }
+
+  std::array<unsigned char, 256> single_upper{};
+  for (unsigned b = 0; b < 256; ++b) {
+    single_upper[b] = static_cast<unsigned char>(b);
+    if (b < 0x80) {
+      if (b >= 'a' && b <= 'z') single_upper[b] = static_cast<unsigned char>(b - ('a' - 'A'));
+      continue;
+    }
+    if (lead[b]) continue;
+    char bytes[1] = {static_cast<char>(b)};
+    if (Upper(cp, bytes, 1)) single_upper[b] = static_cast<unsigned char>(bytes[0]);
+  }
+
+  std::vector<std::uint16_t> double_upper;
+  if (has_leads) {
+    double_upper.resize(65536);
+    for (std::size_t c = 0; c < double_upper.size(); ++c) {
+      double_upper[c] = static_cast<std::uint16_t>(c);
+    }
+    for (unsigned first = 0; first < 256; ++first) {
+      if (!lead[first]) continue;
+      for (unsigned trail = 1; trail < 256; ++trail) {
+        char bytes[2] = {static_cast<char>(first), static_cast<char>(trail)};
+        if (!Upper(cp, bytes, 2)) continue;
+        double_upper[first << 8 | trail] = static_cast<std::uint16_t>(
+            static_cast<unsigned char>(bytes[0]) << 8 | static_cast<unsigned char>(bytes[1]));
+      }
+    }
+  }
+  return std::make_unique<CodePage>(cp, multi_byte, lead, single_upper, std::move(double_upper));
+}
+
+}  // namespace
+
+// On Windows the system decides: only its ANSI code page is available.
+const CodePage* CodePage::Find(unsigned id) {
+  const CodePage& current = CurrentCodePage();
+  return current.Id() == id ? &current : nullptr;
+}
+
+const CodePage& CurrentCodePage() {
+  static const std::unique_ptr<CodePage> page = Build(GetACP());
+  return *page;
+}
+
+}  // namespace lumerca::platform
+
+namespace lumerca {
+
+unsigned AnsiCodePage() noexcept { return GetACP(); }
+
+// The system's ANSI code page cannot be changed by the library: only that code
+// page is accepted, and nothing changes.
+bool SetAnsiCodePage(unsigned code_page) noexcept { return code_page == GetACP(); }
+
+}  // namespace lumerca
