@@ -6,6 +6,7 @@
 
 #include "entry/marker.h"
 #include "entry/walk.h"
+#include "output/model_index.h"
 #include "output/normalize.h"
 #include "output/printf_file.h"
 #include "platform/output_folder.h"
@@ -80,7 +81,7 @@ void Import(const std::filesystem::path& file, std::string_view name,
   model->ValidateIndexes();
   // The name handed back is computed before anything is renamed, so that
   // nothing can fail after the files are in place.
-  std::string normalized = NormalizeName(model->Name);
+  std::string normalized = NormalizeName(output::FieldText(model->Name));
 
   auto folder = platform::OpenOutputFolder(output_dir);
   std::unique_ptr<platform::TemporaryFile> orders, positions;

@@ -23,6 +23,7 @@ namespace {
 using testing::BlouseMarker;
 using testing::ImportFixture;
 using testing::ReadFile;
+using testing::WriteBytes;
 
 constexpr char kBlouseOrders[] =
     "=:model\r\nm:B------2-38\r\np:FRONT\r\ni:1\r\np:BACK\r\ni:1\r\n"

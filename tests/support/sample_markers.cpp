@@ -36,7 +36,7 @@ MarkerSpec BlouseMarker() {
 
 MarkerSpec JacketMarker() {
   MarkerSpec spec;
-  spec.header.name = "Jacket W/24#A";
+  spec.header.name = "JACKET W/24#A";
   spec.header.text1 = "Sample";
   spec.header.text3 = "Cutting room 2";
   spec.header.width = 1520.0f;
@@ -48,11 +48,13 @@ MarkerSpec JacketMarker() {
   for (const char* c : classes) spec.classes.push_back({c, "wool"});
   const std::uint8_t sizes[] = {36, 38, 40, 42, 44, 46};
   for (auto s : sizes) spec.sizes.push_back({s, std::to_string(s)});
-  // Sizes 38 and 40 hold the same classes (one model); 46 holds none.
+  // Sizes 38 to 42 hold the same classes (one model), 36 and 44 their own;
+  // 46 holds none.
   float x = 0;
   for (std::int16_t size = 0; size < 5; ++size) {
     for (std::int16_t cls = 0; cls < 8; ++cls) {
       if (size == 0 && cls == 7) continue;
+      if (size == 4 && cls == 6) continue;
       spec.croixes.push_back({size, cls});
       PieceSpec piece;
       piece.croix_index = static_cast<std::int16_t>(spec.croixes.size() - 1);
