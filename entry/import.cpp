@@ -4,6 +4,7 @@
 
 #include <lumerca/marker.h>
 
+#include "entry/com_scope.h"
 #include "entry/marker.h"
 #include "entry/walk.h"
 #include "output/model_index.h"
@@ -60,6 +61,7 @@ void Import(const std::filesystem::path& file, std::string_view name,
             const std::filesystem::path& output_dir, ImportResult& result) {
   auto model = std::make_unique<CMarker>();
   {
+    ComScope com;  // COM for this thread, for as long as the document is open
     auto root = storage::OpenDocument(file);
     if (!root) {
       result.status = ImportStatus::CannotOpen;

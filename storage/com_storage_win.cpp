@@ -1,0 +1,175 @@
+// The structured-storage backend on Windows: IStorage, IEnumSTATSTG and
+// IStream behind the storage layer's classes. Every interface is held by a
+// ComPtr and so released by whoever opened it, on every path.
+
+#include "storage/com_storage.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+namespace lumerca::storage {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "element names are UTF-16 on Windows");
+
+// Access modes: the document read-only with others kept from writing it;
+// sub-storages and streams read-only and exclusive, as the system requires of
+// elements opened in direct mode.
+constexpr DWORD kDocumentMode = STGM_READ | STGM_SHARE_DENY_WRITE;  // 0x20
+constexpr DWORD kElementMode = STGM_READ | STGM_SHARE_EXCLUSIVE;    // 0x10
+static_assert(kDocumentMode == 0x20 && kElementMode == 0x10);
+
+// Owns one reference to a COM interface.
+template <class T>
+class ComPtr {
+public:
+  ComPtr() = default;
+  ~ComPtr() { Reset(); }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      ptr_ = std::exchange(other.ptr_, nullptr);
+    }
+    return *this;
+  }
+
+  // The address that a call returning the interface writes to.
+  T** Receive() {
+    Reset();
+    return &ptr_;
+  }
+  void Reset() {
+    if (ptr_ != nullptr) std::exchange(ptr_, nullptr)->Release();
+  }
+  T* operator->() const { return ptr_; }
+  explicit operator bool() const { return ptr_ != nullptr; }
+
+private:
+  T* ptr_ = nullptr;
+};
+
+// Owns one name that the enumerator allocated with the task allocator.
+class TaskMemName {
+public:
+  explicit TaskMemName(LPOLESTR name) : name_(name) {}
+  ~TaskMemName() { CoTaskMemFree(name_); }
+  TaskMemName(const TaskMemName&) = delete;
+  TaskMemName& operator=(const TaskMemName&) = delete;
+  const wchar_t* get() const { return name_; }
+
+private:
+  LPOLESTR name_;
+};
+
+std::u16string ToU16(const wchar_t* name) {
+  std::u16string out;
+  if (name == nullptr) return out;
+  for (const wchar_t* p = name; *p != L'\0'; ++p) out.push_back(static_cast<char16_t>(*p));
+  return out;
+}
+
+std::wstring ToWide(const std::u16string& name) {
+  std::wstring out;
+  out.reserve(name.size());
+  for (char16_t c : name) out.push_back(static_cast<wchar_t>(c));
+  return out;
+}
+
+class ComStream final : public Stream {
+public:
+  explicit ComStream(ComPtr<IStream> stream) : stream_(std::move(stream)) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t count) override {
+    if (count == 0) return 0;
+    ULONG delivered = 0;
+    // The result code is not examined: what counts is how many bytes arrived.
+    // A failed read that reports more bytes than asked is not believed.
+    stream_->Read(buffer, count, &delivered);
+    return std::min<std::uint32_t>(delivered, count);
+  }
+
+private:
+  ComPtr<IStream> stream_;
+};
+
+class ComEnumerator final : public Enumerator {
+public:
+  explicit ComEnumerator(ComPtr<IEnumSTATSTG> enumerator) : enumerator_(std::move(enumerator)) {}
+
+  // S_OK delivers an element; a failure code ends the listing as failed; any
+  // other success code (S_FALSE) ends it as complete.
+  Result Next(Element& element) override {
+    STATSTG stat{};
+    const HRESULT hr = enumerator_->Next(1, &stat, nullptr);
+    if (FAILED(hr)) return Result::Failed;
+    // The name belongs to the caller of Next whenever the call succeeded.
+    TaskMemName name(stat.pwcsName);
+    if (hr != S_OK) return Result::Done;
+    element.name = ToU16(name.get());
+    element.type = stat.type;
+    element.size = stat.cbSize.QuadPart;
+    return Result::Element;
+  }
+
+private:
+  ComPtr<IEnumSTATSTG> enumerator_;
+};
+
+class ComStorage final : public Storage {
+public:
+  explicit ComStorage(ComPtr<IStorage> storage) : storage_(std::move(storage)) {}
+
+  std::unique_ptr<Enumerator> EnumElements() override {
+    ComPtr<IEnumSTATSTG> enumerator;
+    if (FAILED(storage_->EnumElements(0, nullptr, 0, enumerator.Receive())) || !enumerator) {
+      return nullptr;
+    }
+    return std::make_unique<ComEnumerator>(std::move(enumerator));
+  }
+
+  std::unique_ptr<Storage> OpenStorage(const std::u16string& name) override {
+    const std::wstring wide = ToWide(name);
+    ComPtr<IStorage> sub;
+    if (FAILED(storage_->OpenStorage(wide.c_str(), nullptr, kElementMode, nullptr, 0,
+                                     sub.Receive())) ||
+        !sub) {
+      return nullptr;
+    }
+    return std::make_unique<ComStorage>(std::move(sub));
+  }
+
+  std::unique_ptr<Stream> OpenStream(const std::u16string& name) override {
+    const std::wstring wide = ToWide(name);
+    ComPtr<IStream> stream;
+    if (FAILED(storage_->OpenStream(wide.c_str(), nullptr, kElementMode, 0, stream.Receive())) ||
+        !stream) {
+      return nullptr;
+    }
+    return std::make_unique<ComStream>(std::move(stream));
+  }
+
+private:
+  ComPtr<IStorage> storage_;
+};
+
+}  // namespace
+
+std::unique_ptr<Storage> OpenComDocument(const std::filesystem::path& path) {
+  if (path.empty()) return nullptr;
+  ComPtr<IStorage> root;
+  const HRESULT hr = StgOpenStorageEx(path.c_str(), kDocumentMode, STGFMT_ANY, 0, nullptr,
+                                      nullptr, IID_IStorage,
+                                      reinterpret_cast<void**>(root.Receive()));
+  if (FAILED(hr) || !root) return nullptr;
+  return std::make_unique<ComStorage>(std::move(root));
+}
+
+}  // namespace lumerca::storage

@@ -1,0 +1,541 @@
+#!/usr/bin/python3
+"""Tests of the 32-bit Windows DLL under Wine, run by CTest from a native build.
+
+Each subcommand is one test; it exits 0 when the test passes and prints what
+differed otherwise. The Windows binaries come from the cross build (--win32-bin,
+build-win32/bin by default); when they are missing the tests fail.
+
+  setup      create the private Wine prefix (once) and c:\\userroot\\temp\\
+  convert    the fixture markers converted by the DLL through lumerca-host and
+             by the native build: same result, same name, same bytes
+  storage    the same listing of documents from the system's structured
+             storage and from the tests' writer, through the COM backend and
+             through the portable reader (native and 32-bit)
+  storage-name-order
+             the same for documents whose names sort differently under
+             ASCII-only and full upper-casing
+  sharing    a marker held open for writing by another process gives 0; an
+             output file held open by another process gives 0 and the
+             earlier pair of files is kept
+  long-path  paths of 259, 260 and 300 characters
+  threads    ComScope and calls of the DLL on threads in every COM state,
+             and parallel calls
+  pe-image   the DLL's exports, imports and DllCharacteristics
+"""
+
+import argparse
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+WINE_TIMEOUT = 300
+
+
+class Failure(Exception):
+    pass
+
+
+class Context:
+    def __init__(self, args):
+        self.args = args
+        self.win32_bin = Path(args.win32_bin)
+        self.work = Path(args.work)
+        self.prefix = Path(args.prefix)
+        self.out_folder = self.prefix / "drive_c" / "userroot" / "temp"
+
+    # -- the Windows side ---------------------------------------------------
+
+    def env(self):
+        env = dict(os.environ)
+        env.update(
+            WINEPREFIX=str(self.prefix),
+            WINEDEBUG="-all",
+            # No installers for .NET or the HTML engine in a fresh prefix.
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            LC_ALL="C.UTF-8",
+        )
+        env.pop("DISPLAY", None)
+        return env
+
+    def win_binary(self, name):
+        path = self.win32_bin / name
+        if not path.is_file():
+            raise Failure(
+                f"{path} is missing: build the win32 preset first "
+                "(cmake --preset win32 && cmake --build --preset win32)"
+            )
+        return path
+
+    def require_dll(self):
+        self.win_binary("lumerca_marker.dll")
+
+    def wine(self, exe, *args, check_prefix=True):
+        if check_prefix and not (self.prefix / "system.reg").is_file():
+            raise Failure(f"the Wine prefix {self.prefix} is not set up (test wine.setup)")
+        command = [self.args.wine, str(self.win_binary(exe)), *map(str, args)]
+        try:
+            done = subprocess.run(command, env=self.env(), capture_output=True,
+                                  timeout=WINE_TIMEOUT)
+        except FileNotFoundError:
+            raise Failure(f"cannot run {self.args.wine}: is Wine installed?")
+        stdout = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        return done.returncode, stdout, done.stderr.decode("utf-8", "replace")
+
+    def host(self, path, name=None):
+        args = [path] if name is None else [path, name]
+        code, out, err = self.wine("lumerca-host.exe", *args)
+        return code, parse_host_output(out, err)
+
+    def clean_out_folder(self):
+        self.out_folder.mkdir(parents=True, exist_ok=True)
+        for entry in self.out_folder.iterdir():
+            if entry.is_dir():
+                shutil.rmtree(entry)
+            else:
+                entry.unlink()
+
+    # -- the native side ----------------------------------------------------
+
+    def native(self, *command):
+        done = subprocess.run([*map(str, command)], capture_output=True, timeout=WINE_TIMEOUT)
+        if done.returncode != 0:
+            raise Failure(f"{command[0]} failed ({done.returncode}): "
+                          f"{done.stderr.decode('utf-8', 'replace')}")
+        return done.stdout.decode("utf-8", "replace")
+
+    def fixtures(self, folder):
+        folder.mkdir(parents=True, exist_ok=True)
+        self.native(self.args.fixtures, folder)
+        return folder
+
+    def native_convert(self, out_dir, path, name=None):
+        out_dir.mkdir(parents=True, exist_ok=True)
+        args = [self.args.native_convert, out_dir, path] + ([] if name is None else [name])
+        return parse_host_output(self.native(*args), "")
+
+
+def win_path(path):
+    """The path of a Linux file as Wine's drive Z: shows it."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def parse_host_output(out, err):
+    result = re.search(r"^result: (-?\d+)$", out, re.M)
+    name = re.search(r"^name: (.*)$", out, re.M)
+    if not result or not name:
+        raise Failure(f"unexpected output:\n{out}\n{err}")
+    return int(result.group(1)), name.group(1)
+
+
+def folder_state(folder):
+    return {p.name: p.read_bytes() for p in sorted(Path(folder).iterdir()) if p.is_file()}
+
+
+def describe_difference(label, a, b):
+    lines = [f"{label}: files differ"]
+    if set(a) != set(b):
+        lines.append(f"  DLL: {sorted(a)}  native: {sorted(b)}")
+    for name in sorted(set(a) & set(b)):
+        if a[name] != b[name]:
+            diff = difflib.unified_diff(
+                b[name].decode("latin-1").splitlines(), a[name].decode("latin-1").splitlines(),
+                "native/" + name, "dll/" + name, lineterm="", n=1)
+            lines.extend("  " + line for line in list(diff)[:40])
+    return "\n".join(lines)
+
+
+# -- setup ------------------------------------------------------------------
+
+def cmd_setup(ctx):
+    ctx.require_dll()
+    if not (ctx.prefix / "system.reg").is_file():
+        ctx.prefix.mkdir(parents=True, exist_ok=True)
+        try:
+            done = subprocess.run([ctx.args.wineboot, "-i"], env=ctx.env(), capture_output=True,
+                                  timeout=WINE_TIMEOUT)
+        except FileNotFoundError:
+            raise Failure(f"cannot run {ctx.args.wineboot}: is Wine installed?")
+        if done.returncode != 0 or not (ctx.prefix / "system.reg").is_file():
+            raise Failure("wineboot failed:\n" + done.stderr.decode("utf-8", "replace"))
+    ctx.out_folder.mkdir(parents=True, exist_ok=True)
+    print(f"prefix {ctx.prefix} ready")
+
+
+# -- convert ----------------------------------------------------------------
+
+BLOUSE_ORDERS = (
+    "=:model\nm:B------2-38\np:FRONT\ni:1\np:BACK\ni:1\n=:model\nm:B------2-42\np:FRONT\ni:1\n"
+    "p:SLEEVE\ni:1\n=:order\no:B------2\nd:lmr-import\nw:62.992126\nxs:2.040814\nys:0.000000\n"
+    "m:B------2-38\nq:1\ns:38\nq:1\ns:40\nm:B------2-42\nq:1\ns:42\n"
+).replace("\n", "\r\n").encode()
+
+SENTINEL = {"csvimprt.txt": b"earlier orders\r\n", "posimport.txt": b"earlier positions\r\n"}
+
+# (file, name given, result expected); the expectation guards against both
+# builds going wrong the same way.
+CONVERT_CASES = [
+    ("blouse.mrk", None, 1),
+    ("blouse.mrk", "Custom 7.b", 1),
+    ("multi.mrk", None, 1),
+    ("multi.mrk", "lower case/#name", 1),
+    ("nopieces.mrk", "KEEP", -1),
+    ("corrupt.mrk", None, 0),
+    ("plain.txt", None, 0),
+    ("missing.mrk", None, 0),
+]
+
+
+def cmd_convert(ctx):
+    ctx.require_dll()
+    base = ctx.work / "convert"
+    fixtures = ctx.fixtures(base / "fixtures")
+    failures = []
+    for index, (file, name, expected) in enumerate(CONVERT_CASES):
+        label = f"{file}" + (f" named {name!r}" if name is not None else "")
+        native_out = base / f"native-{index}"
+        shutil.rmtree(native_out, ignore_errors=True)
+        native_out.mkdir(parents=True)
+        ctx.clean_out_folder()
+        for folder in (native_out, ctx.out_folder):
+            for sentinel, text in SENTINEL.items():
+                (folder / sentinel).write_bytes(text)
+
+        code, dll = ctx.host(win_path(fixtures / file), name)
+        native = ctx.native_convert(native_out, fixtures / file, name)
+        expected_exit = {1: 0, 0: 1, -1: 3}[dll[0]] if dll[0] in (1, 0, -1) else None
+        if code != expected_exit:
+            failures.append(f"{label}: lumerca-host exit status {code} for result {dll[0]}")
+        if dll != native:
+            failures.append(f"{label}: DLL gave {dll}, native gave {native}")
+        if native[0] != expected:
+            failures.append(f"{label}: result {native[0]}, expected {expected}")
+        dll_files, native_files = folder_state(ctx.out_folder), folder_state(native_out)
+        if dll_files != native_files:
+            failures.append(describe_difference(label, dll_files, native_files))
+        if expected != 1 and dll_files != SENTINEL:
+            failures.append(f"{label}: the earlier output files were changed")
+        if file == "blouse.mrk" and name is None:
+            if dll != (1, "B------2"):
+                failures.append(f"{label}: name {dll[1]!r}, expected 'B------2'")
+            if dll_files.get("csvimprt.txt") != BLOUSE_ORDERS:
+                failures.append(f"{label}: csvimprt.txt is not the Blouse.2 example")
+        print(f"{label}: DLL {dll}, native {native}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+# -- storage ----------------------------------------------------------------
+
+def split_listing(text):
+    """{document: [lines]} from the lister's output."""
+    documents, current = {}, None
+    for line in text.splitlines():
+        if line.startswith("== "):
+            current = documents.setdefault(line[3:], [])
+        elif current is not None:
+            current.append(line)
+    return documents
+
+
+def compare_listings(ctx, documents):
+    """Lists `documents` through the COM backend under Wine, the portable
+    reader of the 32-bit build under Wine and the native portable reader, and
+    returns the differences from the COM listing."""
+    listings = {}
+    reference_label = "COM backend (Wine)"
+    runs = [(reference_label, []), ("portable reader, 32-bit", ["--portable"])]
+    for label, options in runs:
+        code, out, err = ctx.wine("lumerca-stg-list.exe", *options, *map(win_path, documents))
+        if code != 0:
+            raise Failure(f"{label}: lister failed ({code}): {err}")
+        listings[label] = split_listing(out)
+    listings["portable reader, native"] = split_listing(ctx.native(ctx.args.native_list, *documents))
+
+    reference = listings[reference_label]
+    failures = []
+    for document in documents:
+        lines = reference.get(document.name)
+        if lines is None:
+            failures.append(f"{document.name}: missing from the COM listing")
+            continue
+        if document.suffix != ".txt" and any("failed" in line for line in lines):
+            failures.append(f"{document.name}: the COM backend could not read it: {lines[:3]}")
+        for label, listing in listings.items():
+            other = listing.get(document.name)
+            if label != reference_label and other != lines:
+                diff = difflib.unified_diff(lines, other or [], reference_label, label,
+                                            lineterm="", n=1)
+                failures.append(f"{document.name}:\n" + "\n".join(list(diff)[:30]))
+        print(f"{document.name}: {len(lines)} elements")
+    return failures
+
+
+def generate(ctx, folder, *options):
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    code, out, err = ctx.wine("lumerca-stg-generate.exe", win_path(folder), *options)
+    print(out, end="")
+    if code != 0:
+        raise Failure(f"lumerca-stg-generate failed ({code}):\n{out}\n{err}")
+    return sorted(folder.glob("*.cfb"))
+
+
+def cmd_storage(ctx):
+    ctx.require_dll()
+    base = ctx.work / "storage"
+    generated = generate(ctx, base / "generated", 1, 16)
+    fixtures = ctx.fixtures(base / "fixtures")
+    documents = generated + sorted(fixtures.glob("writer-*.cfb")) + [
+        fixtures / "blouse.mrk", fixtures / "multi.mrk", fixtures / "plain.txt"]
+    if len(generated) != 17 or len(documents) != 28:
+        raise Failure(f"only {len(generated)} documents were generated, {len(documents)} in all")
+    failures = compare_listings(ctx, documents)
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+def cmd_storage_name_order(ctx):
+    """Documents whose names sort differently when only ASCII letters are
+    upper-cased (as Wine's structured storage compares them) than when all
+    letters are (as the compound-file format, and Windows, compare them).
+
+    Wine writes such trees out of order for the format's comparison, so a
+    reader that searches them as Windows does (the portable reader) cannot
+    reach some of their elements. This measures the difference: the portable
+    reader may miss elements, list them in the format's order, and fail to open
+    an element that its search cannot find again, but everything it lists must
+    stand in Wine's listing with the same type, size and bytes."""
+    ctx.require_dll()
+    generated = generate(ctx, ctx.work / "storage-name-order", 1, 8, "--fold-order")
+    if len(generated) != 8:
+        raise Failure(f"only {len(generated)} documents were generated")
+    code, out, err = ctx.wine("lumerca-stg-list.exe", *map(win_path, generated))
+    if code != 0:
+        raise Failure(f"COM lister failed ({code}): {err}")
+    wine_listing = split_listing(out)
+    portable = split_listing(ctx.native(ctx.args.native_list, *generated))
+    failures = []
+    for document in generated:
+        reference, ours = wine_listing.get(document.name), portable.get(document.name)
+        if reference is None or ours is None:
+            failures.append(f"{document.name}: not listed")
+            continue
+        # An element listed by the search but not found again by it when
+        # opened is listed as open-failed; its path, type and size must match.
+        known = set(reference) | {"\t".join(line.split("\t")[:3]) + "\topen-failed"
+                                  for line in reference}
+        if not set(ours) <= known:
+            failures.append(f"{document.name}: the portable reader lists elements that Wine does not")
+        print(f"{document.name}: Wine lists {len(reference)} elements, "
+              f"the Windows name order reaches {len(ours)}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+# -- sharing ----------------------------------------------------------------
+
+def cmd_sharing(ctx):
+    ctx.require_dll()
+    base = ctx.work / "sharing"
+    fixtures = ctx.fixtures(base / "fixtures")
+    marker = win_path(fixtures / "blouse.mrk")
+    host = win_path(ctx.win_binary("lumerca-host.exe"))
+    # The document is opened denying writers: any handle with write access
+    # keeps it from opening; a reader that lets others read does not.
+    cases = [("write-exclusive", 1), ("write-share-read", 1), ("write-share-all", 1),
+             ("read-share-read", 0)]
+    failures = []
+    for mode, expected_exit in cases:
+        ctx.clean_out_folder()
+        code, out, err = ctx.wine("lumerca-hold-file.exe", mode, marker, host, marker)
+        print(f"{mode}: exit {code} {out.strip()!r}")
+        if code != expected_exit:
+            failures.append(f"{mode}: lumerca-host exit status {code}, expected {expected_exit}"
+                            f"\n{out}{err}")
+        wrote = sorted(folder_state(ctx.out_folder))
+        if expected_exit == 1 and wrote:
+            failures.append(f"{mode}: files written although the file was not readable: {wrote}")
+
+    # An output file that the host holds open (without letting it be deleted)
+    # cannot be replaced: the import gives 0 and the earlier pair stays as it
+    # was, with nothing else left in the folder, whichever of the two is held.
+    for held in SENTINEL:
+        ctx.clean_out_folder()
+        for name, text in SENTINEL.items():
+            (ctx.out_folder / name).write_bytes(text)
+        code, out, err = ctx.wine("lumerca-hold-file.exe", "read-share-read",
+                                  "C:\\userroot\\temp\\" + held, host, marker)
+        print(f"{held} held open: exit {code} {out.strip()!r}")
+        if code != 1:
+            failures.append(f"{held} held open: lumerca-host exit status {code}, expected 1"
+                            f"\n{out}{err}")
+        state = folder_state(ctx.out_folder)
+        if state != SENTINEL:
+            failures.append(f"{held} held open: the earlier pair was not kept: {sorted(state)}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+# -- long paths -------------------------------------------------------------
+
+def path_of_length(base, length, source):
+    """Copies `source` to a file whose Windows path has `length` characters."""
+    stem = len(win_path(base)) + 1  # the separator after base
+    directory = min(200, length - stem - 1 - 10)
+    name = length - stem - directory - 1
+    if directory < 1 or name < 5:
+        raise Failure(f"the build folder's path is too long for a {length}-character path")
+    target = base / ("d" * directory) / ("f" * (name - 4) + ".mrk")
+    target.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(source, target)
+    if len(win_path(target)) != length:
+        raise Failure(f"internal: made a path of {len(win_path(target))} characters")
+    return target
+
+
+def cmd_long_path(ctx):
+    ctx.require_dll()
+    base = ctx.work / "long-path"
+    shutil.rmtree(base, ignore_errors=True)
+    fixtures = ctx.fixtures(base / "fixtures")
+    # 259 characters and the terminator fill the 260-unit buffer exactly.
+    cases = [(259, 1), (260, 0), (300, 0)]
+    failures = []
+    for length, expected in cases:
+        target = path_of_length(base / "long", length, fixtures / "blouse.mrk")
+        ctx.clean_out_folder()
+        code, (result, name) = ctx.host(win_path(target))
+        print(f"{length} characters: result {result}")
+        if result != expected:
+            failures.append(f"a path of {length} characters gave {result}, expected {expected}")
+        if expected == 0 and folder_state(ctx.out_folder):
+            failures.append(f"a path of {length} characters wrote files")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+# -- threads ----------------------------------------------------------------
+
+def cmd_threads(ctx):
+    ctx.require_dll()
+    base = ctx.work / "threads"
+    fixtures = ctx.fixtures(base / "fixtures")
+    pairs = []
+    for file in ("blouse.mrk", "multi.mrk"):
+        out = base / ("native-" + file)
+        shutil.rmtree(out, ignore_errors=True)
+        result = ctx.native_convert(out, fixtures / file)
+        if result[0] != 1:
+            raise Failure(f"native import of {file} gave {result}")
+        pairs.append(folder_state(out))
+
+    code, out, err = ctx.wine("lumerca-com-scope-check.exe")
+    print(out, end="")
+    failures = []
+    if code != 0:
+        failures.append(f"lumerca-com-scope-check failed ({code}):\n{out}{err}")
+
+    ctx.clean_out_folder()
+    code, out, err = ctx.wine("lumerca-thread-calls.exe", win_path(fixtures / "blouse.mrk"),
+                              win_path(fixtures / "multi.mrk"))
+    print(out, end="")
+    if code != 0:
+        failures.append(f"lumerca-thread-calls failed ({code}):\n{out}{err}")
+    state = folder_state(ctx.out_folder)
+    # Two imports' renames never interleave, and no temporary file is left.
+    if state not in pairs:
+        failures.append("after the parallel calls the folder holds no consistent pair: "
+                        f"{sorted(state)}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+# -- the PE image -----------------------------------------------------------
+
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "user32.dll",
+               "advapi32.dll", "bcrypt.dll", "shell32.dll", "gdi32.dll", "ntdll.dll"}
+
+
+def cmd_pe_image(ctx):
+    dll = ctx.win_binary("lumerca_marker.dll")
+    done = subprocess.run([ctx.args.objdump, "-p", str(dll)], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise Failure(f"objdump failed: {done.stderr}")
+    dump = done.stdout
+    failures = []
+
+    if "file format pei-i386" not in dump:
+        failures.append("not a 32-bit x86 image")
+
+    names = re.search(r"\[Ordinal/Name Pointer\] Table(?:[^\n]*)\n((?:[ \t]+\[.*\n)*)", dump)
+    exports = re.findall(r"\]\s+(\S+)\s*$", names.group(1), re.M) if names else []
+    if exports != ["ImportLumercaFile"]:
+        failures.append(f"exports {exports}, expected exactly ['ImportLumercaFile']")
+    addresses = re.search(r"Export Address Table --[^\n]*\n((?:[ \t]+\[.*\n)*)", dump)
+    if not addresses or len(addresses.group(1).strip().splitlines()) != 1:
+        failures.append("the export address table does not hold exactly one entry")
+
+    imports = [name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)]
+    if not imports:
+        failures.append("no imports found")
+    foreign = [name for name in imports if name not in SYSTEM_DLLS]
+    if foreign:
+        failures.append(f"imports other than system DLLs: {foreign}")
+
+    flags = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", dump, re.M)
+    value = int(flags.group(1), 16) if flags else 0
+    if not value & 0x0040:
+        failures.append("DYNAMIC_BASE (ASLR) is not set")
+    if not value & 0x0100:
+        failures.append("NX_COMPAT (DEP) is not set")
+    # DYNAMIC_BASE means something only if the image can be relocated.
+    image = re.search(r"^Characteristics 0x([0-9a-fA-F]+)", dump, re.M)
+    reloc = re.search(r"^Entry 5 [0-9a-fA-F]+ ([0-9a-fA-F]+) Base Relocation Directory", dump, re.M)
+    if not image or int(image.group(1), 16) & 0x0001 or not reloc or int(reloc.group(1), 16) == 0:
+        failures.append("the image has no base relocations")
+
+    print(f"exports {exports}\nimports {imports}\nDllCharacteristics {value:#06x}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+COMMANDS = {
+    "setup": cmd_setup,
+    "convert": cmd_convert,
+    "storage": cmd_storage,
+    "storage-name-order": cmd_storage_name_order,
+    "sharing": cmd_sharing,
+    "long-path": cmd_long_path,
+    "threads": cmd_threads,
+    "pe-image": cmd_pe_image,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("command", choices=sorted(COMMANDS))
+    parser.add_argument("--win32-bin", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--wine", default="wine")
+    parser.add_argument("--wineboot", default="wineboot")
+    parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--fixtures")
+    parser.add_argument("--native-convert")
+    parser.add_argument("--native-list")
+    args = parser.parse_args()
+    try:
+        COMMANDS[args.command](Context(args))
+    except Failure as failure:
+        print(f"FAILED: {failure}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
