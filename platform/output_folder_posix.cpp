@@ -131,8 +131,14 @@ public:
     // whatever stands at the final name (a planted link included) without
     // following it.
     const int dir = fd_->get();
-    bool exchanged = ::renameat2(dir, a.name().c_str(), dir, a.final_name().c_str(),
-                                 RENAME_EXCHANGE) == 0;
+    // Only a file (or a link) at the final name is exchanged; anything else,
+    // a planted folder say, is left where it is and the plain rename fails.
+    struct stat existing {};
+    const bool replaceable =
+        ::fstatat(dir, a.final_name().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode));
+    bool exchanged = replaceable && ::renameat2(dir, a.name().c_str(), dir,
+                                                a.final_name().c_str(), RENAME_EXCHANGE) == 0;
     if (!exchanged &&
         ::renameat(dir, a.name().c_str(), dir, a.final_name().c_str()) != 0) {
       Fail("cannot rename to " + a.final_name(), errno);
