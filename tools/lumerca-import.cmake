@@ -1,7 +1,8 @@
 if(NOT WIN32)
   find_package(CLI11 CONFIG QUIET)
   add_executable(lumerca-import ${CMAKE_CURRENT_LIST_DIR}/lumerca_import.cpp)
-  target_link_libraries(lumerca-import PRIVATE lumerca_entry)
+  # --dump and --svg come from lumerca_tool_views (views.cmake).
+  target_link_libraries(lumerca-import PRIVATE lumerca_entry lumerca_tool_views)
   if(TARGET CLI11::CLI11)
     target_link_libraries(lumerca-import PRIVATE CLI11::CLI11)
   endif()

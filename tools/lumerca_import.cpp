@@ -1,10 +1,16 @@
-// lumerca-import: converts marker files into csvimprt.txt and posimport.txt.
+// lumerca-import: converts marker files into csvimprt.txt and posimport.txt;
+// with --dump prints what it reads from a file as JSON, with --svg draws it.
 
 #include <lumerca/marker.h>
 
+#include "tools/dump.h"
+#include "tools/svg.h"
+
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -32,6 +38,46 @@ std::string Reason(const lumerca::ImportResult& result) {
   return reason;
 }
 
+// --dump: one JSON document per file (an array of them for several files).
+int Dump(const std::vector<fs::path>& files) {
+  bool all_opened = true;
+  if (files.size() > 1) std::cout << "[\n";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (i > 0) std::cout << ",\n";
+    all_opened = lumerca::tools::WriteDump(std::cout, files[i]) && all_opened;
+  }
+  if (files.size() > 1) std::cout << "]\n";
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "lumerca-import: cannot write the dump\n";
+    return kSomeFailed;
+  }
+  return all_opened ? kAllImported : kSomeFailed;
+}
+
+// --svg: the picture of one marker file.
+int Svg(const fs::path& svg, const fs::path& file) {
+  lumerca::WalkReport report;
+  const auto model = lumerca::tools::LoadMarker(file, report);
+  if (!model) {
+    std::cerr << "lumerca-import: " << file.string() << ": "
+              << lumerca::StatusText(lumerca::ImportStatus::CannotOpen) << "\n";
+    return kSomeFailed;
+  }
+  std::ofstream out(svg, std::ios::binary | std::ios::trunc);
+  const auto counts = lumerca::tools::WriteSvg(out, *model);
+  out.close();
+  if (!out) {
+    std::cerr << "lumerca-import: cannot write " << svg.string() << "\n";
+    return kSomeFailed;
+  }
+  std::cerr << "lumerca-import: drew " << counts.pieces << " pieces (" << counts.halfs
+            << " half pieces) and " << counts.cut_lines << " cut lines into " << svg.string();
+  if (counts.left_out > 0) std::cerr << "; " << counts.left_out << " with coordinates not finite left out";
+  std::cerr << "\n";
+  return kAllImported;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,6 +90,8 @@ int main(int argc, char** argv) {
   unsigned code_page = 0;
   std::vector<fs::path> files;
   bool quiet = false;
+  bool dump = false;
+  fs::path svg;
   app.add_option("-o,--output", output,
                  "Folder for the two files (default: the current folder); with several files, "
                  "each goes into a subfolder named after the file")
@@ -52,6 +100,11 @@ int main(int argc, char** argv) {
   app.add_option("--codepage", code_page,
                  "ANSI code page of the names (874, 932, 936, 949, 950, 1250-1258; default 1252)");
   app.add_flag("-q,--quiet", quiet, "No progress lines");
+  app.add_flag("--dump", dump,
+               "Print what is read from each file (the walk, the header, every table, the pieces, "
+               "the cut lines) as JSON on standard output, instead of converting");
+  app.add_option("--svg", svg, "Draw the marker of the one FILE into this SVG file, instead of "
+                               "converting");
   app.add_option("FILE", files, "Marker files")->required();
 
   try {
@@ -65,9 +118,21 @@ int main(int argc, char** argv) {
     return kUsage;
   }
 
+  if (!svg.empty() && files.size() != 1) {
+    std::cerr << "lumerca-import: --svg draws exactly one file\n";
+    return kUsage;
+  }
+  if (dump || !svg.empty()) {
+    int status = kAllImported;
+    if (!svg.empty()) status = Svg(svg, files.front());
+    if (dump) status = std::max(status, Dump(files));
+    return status;
+  }
+
   const bool several = files.size() > 1;
   std::size_t imported = 0, without_pieces = 0, failed = 0;
   std::map<std::string, std::size_t> reasons;
+  std::map<std::string, std::size_t> stems;
   std::size_t index = 0;
   for (const auto& file : files) {
     ++index;
@@ -76,7 +141,12 @@ int main(int argc, char** argv) {
     }
     fs::path folder = output;
     if (several) {
-      folder = output / file.stem();
+      // Two files of one name (from different folders) get folders of their
+      // own: the second is "<name>-2", and so on.
+      std::string stem = file.stem().string();
+      const std::size_t seen = ++stems[stem];
+      if (seen > 1) stem += "-" + std::to_string(seen);
+      folder = output / stem;
       std::error_code error;
       fs::create_directories(folder, error);
       if (error) {
