@@ -61,7 +61,7 @@ void Import(const std::filesystem::path& file, std::string_view name,
             const std::filesystem::path& output_dir, ImportResult& result) {
   auto model = std::make_unique<CMarker>();
   {
-    ComScope com;  // COM for this thread, for as long as the document is open
+    [[maybe_unused]] ComScope com;  // COM for this thread while the document is open
     auto root = storage::OpenDocument(file);
     if (!root) {
       result.status = ImportStatus::CannotOpen;
@@ -70,6 +70,10 @@ void Import(const std::filesystem::path& file, std::string_view name,
     WalkReport report;
     WalkStorage(*model, *root, &report);
     for (const auto& entry : report.entries) result.diagnostics.push_back(ToDiagnostic(entry));
+    if (report.omitted > 0) {
+      result.diagnostics.push_back({Diagnostic::Kind::StreamSkipped, "",
+                                    std::to_string(report.omitted) + " further problems not listed"});
+    }
   }  // the document is closed here
   if (model->m_pieces.IsEmpty()) {
     result.status = ImportStatus::NoPieces;

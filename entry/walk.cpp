@@ -116,6 +116,11 @@ constexpr Rule kRules[] = {
 
 using Outcome = WalkEntry::Outcome;
 
+// Bounds on what the report keeps of one walk, so that a hostile document
+// cannot make it grow faster than the document itself.
+constexpr std::size_t kMaxPathBytes = 512;
+constexpr std::size_t kMaxTroubleEntries = 1000;
+
 constexpr std::uint32_t kStorageType = static_cast<std::uint32_t>(storage::ElementType::Storage);
 constexpr std::uint32_t kStreamType = static_cast<std::uint32_t>(storage::ElementType::Stream);
 constexpr std::uint32_t kRootType = static_cast<std::uint32_t>(storage::ElementType::Root);
@@ -149,15 +154,31 @@ public:
   void push(Level level) { levels_.push_back(std::move(level)); }
   void pop() { levels_.pop_back(); }
 
-  // The '/'-separated path of the innermost storage, followed by `leaf`.
+  // The '/'-separated path of the innermost storage, followed by `leaf`. A
+  // path longer than kMaxPathBytes keeps its end behind ".../", so that the
+  // cost of one entry does not grow with the depth of the document.
   std::string PathTo(const std::u16string* leaf) const {
-    std::string path;
-    auto add = [&path](const std::u16string& name) {
-      if (!path.empty()) path += '/';
-      path += Utf16ToUtf8(name);
+    std::vector<std::string> parts;  // innermost first
+    std::size_t length = 0;
+    bool cut = false;
+    auto add = [&](const std::u16string& name) {
+      if (length >= kMaxPathBytes) {
+        cut = true;
+        return false;
+      }
+      parts.push_back(Utf16ToUtf8(name));
+      length += parts.back().size() + 1;
+      return true;
     };
-    for (std::size_t i = 1; i < levels_.size(); ++i) add(levels_[i].name);
     if (leaf) add(*leaf);
+    for (std::size_t i = levels_.size(); i-- > 1;) {
+      if (!add(levels_[i].name)) break;
+    }
+    std::string path = cut ? ".../" : "";
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+      path += *part;
+      if (part + 1 != parts.rend()) path += '/';
+    }
     return path;
   }
 
@@ -260,6 +281,10 @@ private:
   void Record(const std::u16string* leaf, int depth, std::uint32_t type, std::uint64_t size,
               const char* reader, Outcome outcome) {
     if (!report_ || !(report_->record_all || IsTrouble(outcome))) return;
+    if (!report_->record_all && report_->entries.size() >= kMaxTroubleEntries) {
+      ++report_->omitted;
+      return;
+    }
     WalkEntry entry;
     entry.path = levels_.PathTo(leaf);
     entry.depth = depth;

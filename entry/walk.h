@@ -27,7 +27,8 @@ struct WalkEntry {
   };
   // An element's entry names the element; an EnumFailed or NextFailed entry
   // names the storage whose elements were lost, with those elements' depth.
-  std::string path;          // UTF-8, '/'-separated from the root ("" for the root)
+  std::string path;          // UTF-8, '/'-separated from the root ("" for the root);
+                             // a path of more than 512 bytes keeps its end behind ".../"
   int depth = 0;             // 0 for the root's own elements
   std::uint32_t type = 0;    // storage::ElementType value
   std::uint64_t size = 0;
@@ -38,6 +39,8 @@ struct WalkEntry {
 struct WalkReport {
   bool record_all = false;          // false: only entries that are not Read/Entered/PassedOver
   std::vector<WalkEntry> entries;   // in walk order
+  // Without record_all at most 1,000 entries are kept; the rest are counted.
+  std::size_t omitted = 0;
 };
 
 // Walks `root` depth first in its enumerator's order and fills `model`. Never

@@ -385,6 +385,28 @@ TEST(WalkStorage, RejectedAndSkippedStreamsAreReported) {
                                                         "Short 'PIECES' d0 t2 CMarkerPieces"}));
 }
 
+// What a report keeps cannot outgrow the document: deep paths keep their end,
+// and problems past the first thousand are only counted.
+TEST(WalkStorage, ReportStaysBoundedOnHostileShapes) {
+  MemoryDocument doc;
+  Id level = kRoot;
+  for (int i = 0; i < 3000; ++i) level = doc.AddStorage(level, u"NESTED");
+  for (int i = 0; i < 1500; ++i) {
+    doc.AddStream(level, testing::U16(std::to_string(i) + ".CUTS"), {0x00, 0xFF, 0x7F});
+  }
+  auto root = doc.OpenRoot();
+  CMarker model;
+  WalkReport report;
+  WalkStorage(model, *root, &report);
+  ASSERT_EQ(report.entries.size(), 1000u);
+  EXPECT_EQ(report.omitted, 500u);
+  const std::string& path = report.entries[0].path;
+  EXPECT_EQ(path.rfind(".../", 0), 0u) << path.substr(0, 40);
+  EXPECT_LT(path.size(), 600u);
+  EXPECT_TRUE(path.ends_with("/NESTED/NESTED/0.CUTS")) << path;
+  EXPECT_EQ(report.entries[0].depth, 3000);
+}
+
 TEST(WalkStorage, StreamSizeIsTheLow32Bits) {
   MemoryDocument doc;
   const Id notes = doc.AddStream(kRoot, u"NOTES", ByteVector(64, 1));
