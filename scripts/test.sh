@@ -18,3 +18,7 @@ ctest --preset release -j "$jobs"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs" -LE wine
+
+# Each libFuzzer target for a minute on top of the committed corpus (Clang,
+# AddressSanitizer, UndefinedBehaviorSanitizer); any finding fails the run.
+./scripts/fuzz.sh

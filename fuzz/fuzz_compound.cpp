@@ -1,0 +1,107 @@
+// Raw bytes as a compound file: opened from memory, walked into a marker model
+// (every stream handed to its reader), every stream then read again to its
+// end, and a model whose cross-references hold written by both writers.
+//
+// Invariants: no stream delivers more bytes than its element's size or than a
+// read asked for; a model that passes ValidateIndexes never makes a writer
+// throw.
+
+#include "entry/marker.h"
+#include "entry/walk.h"
+#include "fuzz/fuzz_target.h"
+#include "output/printf_file.h"
+#include "storage/compound_file.h"
+
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace {
+
+using namespace lumerca;
+
+class DiscardSink final : public TextSink {
+public:
+  void Write(const char*, std::size_t) override {}
+};
+
+// Reads one stream to its end in reads of `chunk` bytes.
+void ReadToEnd(storage::Stream& stream, std::uint64_t size, std::uint32_t chunk) {
+  std::vector<unsigned char> buffer(chunk);
+  std::uint64_t total = 0;
+  for (;;) {
+    const std::uint32_t delivered = stream.Read(buffer.data(), chunk);
+    FUZZ_CHECK(delivered <= chunk, "a read delivered more than it was asked for");
+    total += delivered;
+    FUZZ_CHECK(total <= size, "a stream delivered more bytes than its size");
+    if (delivered < chunk) break;
+  }
+}
+
+// Every storage and stream that the enumerators list, depth first, without
+// recursion (storages may nest deeply).
+void ReadEveryStream(storage::Storage& root, std::uint32_t chunk) {
+  struct Level {
+    std::unique_ptr<storage::Storage> owned;
+    storage::Storage* storage;
+    std::unique_ptr<storage::Enumerator> enumerator;
+  };
+  std::vector<Level> levels;
+  auto enter = [&levels](std::unique_ptr<storage::Storage> owned, storage::Storage& storage) {
+    auto enumerator = storage.EnumElements();
+    if (enumerator) levels.push_back(Level{std::move(owned), &storage, std::move(enumerator)});
+  };
+  enter(nullptr, root);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    storage::Element element;
+    if (level.enumerator->Next(element) != storage::Enumerator::Result::Element) {
+      levels.pop_back();
+      continue;
+    }
+    if (element.type == static_cast<std::uint32_t>(storage::ElementType::Storage)) {
+      auto sub = level.storage->OpenStorage(element.name);
+      if (sub) {
+        storage::Storage& ref = *sub;
+        enter(std::move(sub), ref);
+      }
+    } else if (element.type == static_cast<std::uint32_t>(storage::ElementType::Stream)) {
+      if (auto stream = level.storage->OpenStream(element.name)) ReadToEnd(*stream, element.size, chunk);
+    }
+  }
+}
+
+void WriteBoth(const CMarker& model) {
+  try {
+    model.ValidateIndexes();
+  } catch (const IndexOutOfRange&) {
+    return;  // the import reports CorruptIndex and writes nothing
+  }
+  DiscardSink sink;
+  CPrintfFile orders(sink);
+  model.WriteModelOrderFile(orders);
+  orders.Close();
+  CPrintfFile positions(sink);
+  model.WritePositionFile(positions);
+  positions.Close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);
+  auto root = storage::OpenCompoundFile(bytes);
+  if (!root) return 0;
+
+  auto model = std::make_unique<CMarker>();
+  WalkReport report;
+  report.record_all = true;
+  WalkStorage(*model, *root, &report);
+  if (!model->m_pieces.IsEmpty()) WriteBoth(*model);
+
+  // The second pass reads in chunks whose size depends on the input, so that
+  // reads across sector and mini-sector boundaries vary.
+  const std::uint32_t chunk = size > 0 ? 1u + data[size - 1] * 17u : 64u;
+  ReadEveryStream(*root, chunk);
+  return 0;
+}

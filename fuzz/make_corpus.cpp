@@ -1,0 +1,120 @@
+// Writes the seed corpus of the fuzz targets: lumerca-fuzz-corpus <folder>
+// fills <folder>/fuzz_compound, <folder>/fuzz_import and <folder>/fuzz_normalize
+// (fuzz/corpus in the source tree). The seeds are small (a few KB) and
+// deterministic, so that running it again changes nothing.
+
+#include "fuzz/import_input.h"
+#include "tests/support/compound_writer.h"
+#include "tests/support/marker_streams.h"
+#include "tests/support/sample_markers.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace lumerca::testing;
+using lumerca::fuzzing::JoinParts;
+using lumerca::fuzzing::MarkerParts;
+
+namespace {
+
+void Write(const fs::path& path, const ByteVector& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::printf("%s: %zu bytes\n", path.string().c_str(), bytes.size());
+}
+
+ByteVector Text(const std::string& text) { return ByteVector(text.begin(), text.end()); }
+
+// A marker of two sizes, two classes and three pieces, one of them a half
+// piece, with cut lines of kinds 0 to 3.
+MarkerSpec SmallMarker() {
+  MarkerSpec spec;
+  spec.header.name = "Tiny 1.0";
+  spec.sizes = {{10, "S"}, {12, "M"}};
+  spec.classes = {{"PANEL", ""}, {"strap", ""}};
+  spec.croixes = {{0, 0}, {1, 1}, {1, 0}};
+  for (std::int16_t i = 0; i < 3; ++i) {
+    PieceSpec piece;
+    piece.croix_index = i;
+    piece.place_x = 10.0f * i;
+    piece.max_x = 5;
+    piece.max_y = 4;
+    spec.pieces.push_back(piece);
+  }
+  spec.halfs = {2};
+  spec.cuts[0] = {SplitSpec{0, 0, 3, 4, 16256, 2, 0}, SplitSpec{1, 1, 1, 1, 16000, 3, 0}};
+  spec.cuts[1] = {SplitSpec{0, 0, 0, 5, 0, 0, 0}, SplitSpec{2, 2, 3, 3, 16384, 1, 0}};
+  return spec;
+}
+
+void CompoundSeeds(const fs::path& dir) {
+  Write(dir / "blouse-v3", MarkerFile(BlouseMarker()));
+  Write(dir / "small-v3", MarkerFile(SmallMarker()));
+  auto skipped = SmallMarker();
+  skipped.skipped_streams = true;
+  Write(dir / "small-skipped-v3", MarkerFile(skipped));
+
+  // Regular sectors (a stream above the mini-stream cutoff), a nested storage
+  // and a property-set name.
+  Node root = StorageNode(u"Root Entry");
+  root.children.push_back(StreamNode(u"PIECES", PiecesStream(SmallMarker().pieces)));
+  Node deep = NestedStorages(4, u"LEVEL", {StreamNode(u"NOTES", ByteVector(4200, 0x42))});
+  root.children.push_back(std::move(deep));
+  root.children.push_back(StreamNode(u"\x0005SummaryInformation", ByteVector(48, 1)));
+  Write(dir / "regular-sectors-v3", WriteCompoundFile(root));
+
+  // Version 4: 4096-byte sectors.
+  Node tiny = StorageNode(u"Root Entry");
+  tiny.children.push_back(StreamNode(u"PIECES", PiecesStream(SmallMarker().pieces)));
+  Write(dir / "tiny-v4", WriteCompoundFile(tiny, WriteOptions{4, 0}));
+
+  // A directory tree that is not a proper search tree: two siblings swapped.
+  CompoundImage image(MarkerDocument(SmallMarker()));
+  const std::uint32_t root_child = image.entries[0].child;
+  std::swap(image.entries[root_child].left, image.entries[root_child].right);
+  Write(dir / "unordered-tree-v3", image.Bytes());
+}
+
+void ImportSeeds(const fs::path& dir) {
+  Write(dir / "blouse", JoinParts(MarkerParts(BlouseMarker(), 0b010, 0)));
+  Write(dir / "small-root", JoinParts(MarkerParts(SmallMarker(), 0b000, 0, "caller 7.1")));
+  Write(dir / "small-v4-down-lower", JoinParts(MarkerParts(SmallMarker(), 0b1101, 2)));
+  auto jacket = JacketMarker();
+  jacket.skipped_streams = true;
+  Write(dir / "jacket-own-storages", JoinParts(MarkerParts(jacket, 0b110, 3)));
+  // A double-byte code page (932) and a name with double-byte characters.
+  auto dbcs = SmallMarker();
+  dbcs.header.name = "\x82\xa0\x81\x5c.a\x83";
+  dbcs.classes[1].name = "\x88\x9f" "b";
+  Write(dir / "small-cp932", JoinParts(MarkerParts(dbcs, 0b010, 5)));
+}
+
+void NormalizeSeeds(const fs::path& dir) {
+  Write(dir / "jacket", Text("JACKET/A#2.1"));
+  Write(dir / "skirt", Text("Skirt 12.b"));
+  Write(dir / "signs", Text("A+B=C AxBxC"));
+  Write(dir / "empty", {});
+  ByteVector high;
+  for (unsigned b = 0x7B; b < 0x100; ++b) high.push_back(static_cast<std::uint8_t>(b));
+  Write(dir / "high-bytes", high);
+  Write(dir / "double-byte", Text("\x82\xa0\x81\x5c" "a.b\x88\x9f\x81"));
+  Write(dir / "nul-inside", ByteVector{'A', 'b', 0, 'c', '.'});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    return 2;
+  }
+  const fs::path corpus(argv[1]);
+  CompoundSeeds(corpus / "fuzz_compound");
+  ImportSeeds(corpus / "fuzz_import");
+  NormalizeSeeds(corpus / "fuzz_normalize");
+  return 0;
+}

@@ -1,0 +1,827 @@
+// The catalogue of hostile inputs: damaged containers, extreme shapes, streams
+// that lie about their contents, and output folders with traps in them. Each
+// case asserts its exact status; whenever the status is not Imported, the
+// files of the earlier import are intact, and no case leaves a temporary file.
+//
+// What the statuses follow from: a header, FAT, DIFAT or directory chain that
+// is corrupt makes the document unreadable (CannotOpen); damage inside a
+// stream or a sub-storage costs that stream or storage only (a diagnostic),
+// and the status then follows from what was read.
+
+#include <lumerca/marker.h>
+
+#include "tests/support/compound_writer.h"
+#include "tests/support/import_fixture.h"
+#include "tests/support/marker_streams.h"
+#include "tests/support/sample_markers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lumerca {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+
+constexpr ImportStatus kImported = ImportStatus::Imported;
+constexpr ImportStatus kCannotOpen = ImportStatus::CannotOpen;
+constexpr ImportStatus kNoPieces = ImportStatus::NoPieces;
+constexpr ImportStatus kCorruptIndex = ImportStatus::CorruptIndex;
+constexpr ImportStatus kOutputFailed = ImportStatus::OutputFailed;
+
+struct OutputPair {
+  std::string orders;
+  std::string positions;
+};
+
+// Blouse with 60 pieces: its PIECES stream (5,162 bytes) lies in regular
+// sectors, the other streams in the mini stream.
+MarkerSpec BigBlouse() {
+  MarkerSpec spec = BlouseMarker();
+  spec.pieces.clear();
+  for (std::int16_t i = 0; i < 60; ++i) {
+    PieceSpec piece;
+    piece.croix_index = static_cast<std::int16_t>(i % 6);
+    piece.place_x = static_cast<float>(i);
+    spec.pieces.push_back(piece);
+  }
+  return spec;
+}
+
+// A MARKER stream whose four text lengths are given as they stand, followed
+// by `texts`.
+ByteVector RawMarkerStream(std::int16_t text1, std::int16_t name, std::int16_t text3,
+                           std::int16_t text4, const ByteVector& texts) {
+  Bytes b;
+  b.Fill(6).F32(1600.0f).Fill(10).F32(1.0f).F32(1.0f).Fill(18 + 2 + 2 + 2 + 1 + 40);
+  b.I16(text1).I16(name).I16(text3).I16(text4).Fill(4);
+  b.Append(texts);
+  return b;
+}
+
+// The document of `spec` with the stream `name` of the root replaced.
+Node WithRootStream(const MarkerSpec& spec, const std::u16string& name, ByteVector data) {
+  Node root = MarkerDocument(spec);
+  for (Node& child : root.children) {
+    if (child.name == name) child.data = std::move(data);
+  }
+  return root;
+}
+
+std::size_t CountLines(const std::string& text, const std::string& prefix) {
+  std::size_t count = 0;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) count += line.rfind(prefix, 0) == 0;
+  return count;
+}
+
+class HostileImport : public ImportFixture {
+protected:
+  void SetUp() override {
+    ImportFixture::SetUp();
+    // The earlier import that every failing case must leave alone.
+    auto earlier = JacketMarker();
+    ASSERT_EQ(Import(earlier, "EARLIER").status, kImported);
+    Remember();
+  }
+
+  void Remember() {
+    earlier_ = {ReadFile(out() / "csvimprt.txt"), ReadFile(out() / "posimport.txt")};
+  }
+
+  OutputPair Current() const {
+    return {ReadFile(out() / "csvimprt.txt"), ReadFile(out() / "posimport.txt")};
+  }
+
+  // Imports `bytes` and checks the status, the earlier files (kept when the
+  // status is not Imported) and that only the two output files are there.
+  ImportResult Expect(const ByteVector& bytes, ImportStatus expected, const std::string& name = "") {
+    ImportResult result = ImportBytes(bytes, name);
+    EXPECT_EQ(result.status, expected)
+        << "got \"" << StatusText(result.status) << "\", expected \"" << StatusText(expected) << "\"";
+    CheckAfter(result);
+    return result;
+  }
+
+  void CheckAfter(const ImportResult& result) {
+    EXPECT_EQ(FilesInOutput(), 2u) << "a temporary file was left behind";
+    if (result.status == kImported) {
+      Remember();
+    } else {
+      EXPECT_TRUE(result.name.empty());
+      const OutputPair now = Current();
+      EXPECT_EQ(now.orders, earlier_.orders) << "csvimprt.txt changed";
+      EXPECT_EQ(now.positions, earlier_.positions) << "posimport.txt changed";
+    }
+  }
+
+  // What a clean document gives, imported into a folder of its own.
+  OutputPair CleanOutput(const ByteVector& bytes) {
+    const fs::path folder = dir() / "clean";
+    fs::create_directories(folder);
+    WriteBytes(dir() / "clean.mrk", bytes);
+    EXPECT_EQ(ImportMarker(dir() / "clean.mrk", "", folder).status, kImported);
+    return {ReadFile(folder / "csvimprt.txt"), ReadFile(folder / "posimport.txt")};
+  }
+
+  // The damaged document imports, and gives what the clean one gives.
+  void ExpectSameAsClean(const ByteVector& damaged, const ByteVector& clean) {
+    const OutputPair expected = CleanOutput(clean);
+    Expect(damaged, kImported);
+    const OutputPair got = Current();
+    EXPECT_EQ(got.orders, expected.orders);
+    EXPECT_EQ(got.positions, expected.positions);
+  }
+
+  bool HasDiagnostic(const ImportResult& result, Diagnostic::Kind kind, const std::string& path) {
+    return std::any_of(result.diagnostics.begin(), result.diagnostics.end(),
+                       [&](const Diagnostic& d) { return d.kind == kind && d.path == path; });
+  }
+
+  OutputPair earlier_;
+};
+
+// ============================================================ the container
+
+TEST_F(HostileImport, EmptyAnd511ByteFiles) {
+  Expect({}, kCannotOpen);
+  ByteVector bytes = MarkerFile(BlouseMarker());
+  bytes.resize(511);
+  Expect(bytes, kCannotOpen);
+}
+
+TEST_F(HostileImport, PlainText) {
+  const std::string text(2048, 'x');
+  Expect(ByteVector(text.begin(), text.end()), kCannotOpen);
+}
+
+TEST_F(HostileImport, WrongAndOldBetaSignatures) {
+  CompoundImage wrong(MarkerDocument(BlouseMarker()));
+  wrong.header.signature[7] = 0xE2;
+  Expect(wrong.Bytes(), kCannotOpen);
+  CompoundImage beta(MarkerDocument(BlouseMarker()));
+  beta.header.signature = {0x0E, 0x11, 0xFC, 0x0D, 0xD0, 0xCF, 0x11, 0x0E};
+  Expect(beta.Bytes(), kCannotOpen);
+}
+
+TEST_F(HostileImport, Version4With512ByteSectors) {
+  CompoundImage image(MarkerDocument(BlouseMarker()));
+  image.header.major_version = 4;
+  Expect(image.Bytes(), kCannotOpen);
+}
+
+TEST_F(HostileImport, AbsurdSectorAndMiniSectorShifts) {
+  for (int shift : {0, 7, 8, 10, 12, 16, 31, 32, 0xFFFF}) {
+    SCOPED_TRACE(shift);
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.header.sector_shift = static_cast<std::uint16_t>(shift);
+    Expect(image.Bytes(), kCannotOpen);
+  }
+  for (int shift : {0, 1, 5, 7, 9, 12, 0xFFFF}) {
+    SCOPED_TRACE(shift);
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.header.mini_sector_shift = static_cast<std::uint16_t>(shift);
+    Expect(image.Bytes(), kCannotOpen);
+  }
+}
+
+TEST_F(HostileImport, HeaderClaims0xFFFFFFF0FatSectors) {
+  CompoundImage image(MarkerDocument(BlouseMarker()));
+  image.header.fat_sector_count = 0xFFFFFFF0;
+  Expect(image.Bytes(), kCannotOpen);
+}
+
+// The only DIFAT sector names itself as its successor, and the header claims
+// more FAT sectors than the header and that sector list: following the DIFAT
+// chain would go round for ever.
+TEST_F(HostileImport, DifatLoop) {
+  Node root = MarkerDocument(BlouseMarker());
+  root.children.push_back(StreamNode(u"FILLER", ByteVector(300 * 512, 0x33)));
+  CompoundImage image(root, WriteOptions{3, 110});
+  ASSERT_EQ(image.difat_sectors.size(), 1u);
+  image.LoopDifat();
+  ASSERT_GT(image.SectorCount(), 109u + 127u + 10u);
+  image.header.fat_sector_count = 109 + 127 + 10;
+  Expect(image.Bytes(), kCannotOpen);
+}
+
+// Sector numbers whose byte offset, (n + 1) * 512, needs more than 32 bits.
+TEST_F(HostileImport, SectorOffsetsBeyond32Bits) {
+  const std::uint32_t far = 0x00800000;  // (far + 1) * 512 = 4 GiB + 512
+  {
+    SCOPED_TRACE("a FAT sector named in the header's DIFAT");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.difat[0] = far;
+    Expect(image.Bytes(), kCannotOpen);
+  }
+  {
+    SCOPED_TRACE("the first DIFAT sector");
+    Node root = MarkerDocument(BlouseMarker());
+    root.children.push_back(StreamNode(u"FILLER", ByteVector(300 * 512, 0x33)));
+    CompoundImage image(root, WriteOptions{3, 110});
+    image.header.first_difat_sector = far;
+    Expect(image.Bytes(), kCannotOpen);
+  }
+  {
+    SCOPED_TRACE("the first directory sector");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.header.first_directory_sector = far;
+    Expect(image.Bytes(), kCannotOpen);
+  }
+  {
+    SCOPED_TRACE("a stream's start sector: the stream is lost");
+    CompoundImage image(MarkerDocument(BigBlouse()));
+    image.entries[image.Find(u"PIECES")].start_sector = far;
+    Expect(image.Bytes(), kNoPieces);
+  }
+  {
+    SCOPED_TRACE("a link inside a stream's chain, version 4");
+    CompoundImage image(MarkerDocument(BigBlouse()), WriteOptions{4, 0});
+    const std::uint32_t pieces = image.Find(u"PIECES");
+    ASSERT_FALSE(image.entries[pieces].in_mini_stream);
+    image.fat[image.entries[pieces].chain[0]] = 0x00100000;  // (n + 1) * 4096 = 4 GiB + 4096
+    Expect(image.Bytes(), kNoPieces);
+  }
+}
+
+TEST_F(HostileImport, LoopInTheDirectoryChain) {
+  // Enough elements for a directory of several sectors.
+  Node root = MarkerDocument(BlouseMarker());
+  for (int i = 0; i < 20; ++i) root.children.push_back(StreamNode(U16("X" + std::to_string(i)), {1}));
+  CompoundImage image(root);
+  ASSERT_GT(image.directory_sectors.size(), 1u);
+  image.LoopDirectoryChain();
+  Expect(image.Bytes(), kCannotOpen);
+}
+
+// A loop in a stream's chain cuts the stream short: PIECES is rejected.
+TEST_F(HostileImport, LoopInAStreamsFatChain) {
+  for (std::size_t link : {0u, 3u, 9u}) {
+    SCOPED_TRACE(link);
+    CompoundImage image(MarkerDocument(BigBlouse()));
+    const std::uint32_t pieces = image.Find(u"PIECES");
+    ASSERT_FALSE(image.entries[pieces].in_mini_stream);
+    image.LoopChain(pieces, link);
+    const auto result = Expect(image.Bytes(), kNoPieces);
+    EXPECT_TRUE(HasDiagnostic(result, Diagnostic::Kind::StreamRejected, "PIECES"));
+  }
+}
+
+TEST_F(HostileImport, MiniFatEntryPointingToItself) {
+  auto spec = BlouseMarker();
+  const auto six = spec.pieces;
+  for (int i = 0; i < 2; ++i) spec.pieces.insert(spec.pieces.end(), six.begin(), six.end());
+  CompoundImage image(MarkerDocument(spec));
+  const std::uint32_t pieces = image.Find(u"PIECES");
+  ASSERT_TRUE(image.entries[pieces].in_mini_stream);
+  ASSERT_GT(image.entries[pieces].chain.size(), 2u);
+  image.LoopChain(pieces, 0);
+  Expect(image.Bytes(), kNoPieces);
+  // A loop in the mini FAT's own chain shortens the mini FAT; the streams
+  // whose mini sectors lie past it end early, and nothing hangs.
+  CompoundImage looped(MarkerDocument(spec));
+  looped.LoopMiniFatChain();
+  const auto result = ImportBytes(looped.Bytes());
+  CheckAfter(result);
+}
+
+TEST_F(HostileImport, MiniStreamOffsetBeyondTheMiniStream) {
+  {
+    SCOPED_TRACE("a mini FAT link past the end of the mini stream");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    const std::uint32_t pieces = image.Find(u"PIECES");
+    ASSERT_TRUE(image.entries[pieces].in_mini_stream);
+    image.PointChainPastEnd(pieces, 1000);
+    Expect(image.Bytes(), kNoPieces);
+  }
+  {
+    SCOPED_TRACE("a start mini sector past the end");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.entries[image.Find(u"PIECES")].start_sector = 0x7FFFFFF0;
+    Expect(image.Bytes(), kNoPieces);
+  }
+  {
+    SCOPED_TRACE("the root's mini stream size cut to one mini sector");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.entries[0].size = 64;
+    Expect(image.Bytes(), kNoPieces);
+  }
+}
+
+// The descent from a leaf of the root's tree.
+std::uint32_t SomeLeaf(const CompoundImage& image, std::uint32_t top, std::uint32_t* parent) {
+  std::uint32_t id = top;
+  *parent = kNoStream;
+  for (;;) {
+    const auto& e = image.entries[id];
+    const std::uint32_t next = e.left != kNoStream ? e.left : e.right;
+    if (next == kNoStream) return id;
+    *parent = id;
+    id = next;
+  }
+}
+
+// Cycles in the sibling and child links never make the walk endless, and
+// every element still reachable is read once.
+TEST_F(HostileImport, DirectoryCycles) {
+  const ByteVector clean = MarkerFile(BlouseMarker());
+  {
+    SCOPED_TRACE("an entry that is its own sibling");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    std::uint32_t parent = 0;
+    const std::uint32_t leaf = SomeLeaf(image, image.entries[0].child, &parent);
+    image.entries[leaf].left = leaf;
+    image.entries[leaf].right = leaf;
+    ExpectSameAsClean(image.Bytes(), clean);
+  }
+  {
+    SCOPED_TRACE("two siblings pointing at each other");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    std::uint32_t parent = 0;
+    const std::uint32_t leaf = SomeLeaf(image, image.entries[0].child, &parent);
+    ASSERT_NE(parent, kNoStream);
+    image.entries[leaf].left = parent;
+    image.entries[leaf].right = parent;
+    // The elements outside the cycle are all read. Of the two in it, the
+    // bounded descent may miss one (here the storage CUTS, at the leaf).
+    const OutputPair expected = CleanOutput(clean);
+    Expect(image.Bytes(), kImported);
+    EXPECT_EQ(Current().orders, expected.orders);
+  }
+  {
+    SCOPED_TRACE("a storage whose child is the top of its parent's tree");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.entries[image.Find(u"CUTS")].child = image.entries[0].child;
+    const auto result = Expect(image.Bytes(), kImported);
+    // CUTS now holds nothing of its own: FRONT of size 38 has no cut line.
+    EXPECT_NE(Current().positions.find("FRONT,38,0,1,90.000000,120.000000,60.000000,80.000000,40.000000,0\r\n"),
+              std::string::npos);
+  }
+  {
+    SCOPED_TRACE("a storage whose child is the root, or itself");
+    for (bool itself : {false, true}) {
+      CompoundImage image(MarkerDocument(BlouseMarker()));
+      const std::uint32_t cuts = image.Find(u"CUTS");
+      image.entries[cuts].child = itself ? cuts : 0;
+      Expect(image.Bytes(), kImported);
+    }
+  }
+  {
+    SCOPED_TRACE("the root's child is the root");
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.entries[0].child = 0;
+    Expect(image.Bytes(), kNoPieces);
+  }
+}
+
+// The name length field is not trusted: the name is the 32-unit field up to
+// its first NUL, whatever the length says.
+TEST_F(HostileImport, NameLengthsZeroOddAndAbove64) {
+  const ByteVector clean = MarkerFile(BlouseMarker());
+  for (int length : {0, 1, 7, 13, 66, 200, 0xFFFF}) {
+    SCOPED_TRACE(length);
+    CompoundImage image(MarkerDocument(BlouseMarker()));
+    image.entries[image.Find(u"PIECES")].name_length = static_cast<std::uint16_t>(length);
+    image.entries[image.Find(u"CUTS")].name_length = static_cast<std::uint16_t>(length);
+    ExpectSameAsClean(image.Bytes(), clean);
+  }
+}
+
+TEST_F(HostileImport, UnknownEntryTypes) {
+  for (int value : {0, 3, 4, 6, 0x80, 0xFF}) {
+    SCOPED_TRACE(value);
+    const auto type = static_cast<std::uint8_t>(value);
+    {
+      CompoundImage image(MarkerDocument(BlouseMarker()));
+      image.entries[image.Find(u"PIECES")].type = type;
+      Expect(image.Bytes(), kNoPieces);  // passed over
+    }
+    {
+      CompoundImage image(MarkerDocument(BlouseMarker()));
+      image.entries[image.Find(u"CUTS")].type = type;
+      const auto result = Expect(image.Bytes(), kImported);
+      EXPECT_EQ(CountLines(Current().positions, "0.000000,-0.500000"), 0u);
+    }
+    {
+      CompoundImage image(MarkerDocument(BlouseMarker()));
+      image.entries[0].type = type;  // the root must be a root
+      Expect(image.Bytes(), kCannotOpen);
+    }
+  }
+}
+
+// A size beyond the file: the stream delivers what its chain holds and then
+// ends, so a stream whose records are all there is read whole.
+TEST_F(HostileImport, StreamLargerThanTheFile) {
+  const ByteVector clean = MarkerFile(BigBlouse());
+  for (std::uint64_t size : {std::uint64_t{0x7FFFFFFF}, std::uint64_t{0xFFFFFFFF}}) {
+    SCOPED_TRACE(size);
+    CompoundImage image(MarkerDocument(BigBlouse()));
+    image.entries[image.Find(u"PIECES")].size = size;
+    image.entries[image.Find(u"CUTS/0.CUTS")].size = 4095;  // in the mini stream still
+    ExpectSameAsClean(image.Bytes(), clean);
+  }
+  {
+    SCOPED_TRACE("version 4 keeps the whole 64-bit size");
+    CompoundImage image(MarkerDocument(BigBlouse()), WriteOptions{4, 0});
+    image.entries[image.Find(u"PIECES")].size = std::uint64_t{1} << 40;
+    ExpectSameAsClean(image.Bytes(), MarkerFile(BigBlouse(), WriteOptions{4, 0}));
+  }
+}
+
+// Windows ignores a storage's start sector and size; so does the reader.
+TEST_F(HostileImport, StorageWithStartSectorAndSize) {
+  CompoundImage image(MarkerDocument(BlouseMarker()));
+  auto& cuts = image.entries[image.Find(u"CUTS")];
+  cuts.start_sector = 3;
+  cuts.size = 123456;
+  ExpectSameAsClean(image.Bytes(), MarkerFile(BlouseMarker()));
+}
+
+TEST_F(HostileImport, TwoRedNodesInARow) {
+  CompoundImage image(MarkerDocument(BlouseMarker()));
+  std::uint32_t parent = 0;
+  const std::uint32_t leaf = SomeLeaf(image, image.entries[0].child, &parent);
+  ASSERT_NE(parent, kNoStream);
+  image.entries[leaf].color = kRed;
+  image.entries[parent].color = kRed;
+  image.entries[image.entries[0].child].color = kRed;
+  ExpectSameAsClean(image.Bytes(), MarkerFile(BlouseMarker()));
+}
+
+// Whatever the status, nothing crashes and a failure leaves the earlier files.
+TEST_F(HostileImport, TruncatedAtEverySectorBoundary) {
+  auto spec = JacketMarker();
+  spec.skipped_streams = true;
+  for (int version : {3, 4}) {
+    const ByteVector whole = MarkerFile(spec, WriteOptions{version, 0});
+    const std::size_t sector = version == 3 ? 512 : 4096;
+    std::set<ImportStatus> seen;
+    for (std::size_t size = 0; size < whole.size(); size += sector) {
+      SCOPED_TRACE(size);
+      const ByteVector cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+      const auto result = ImportBytes(cut);
+      seen.insert(result.status);
+      CheckAfter(result);
+    }
+    EXPECT_TRUE(seen.count(kCannotOpen)) << "version " << version;
+  }
+}
+
+// ============================================================ shape
+
+TEST_F(HostileImport, TenThousandNestedStorages) {
+  const MarkerSpec spec = BlouseMarker();
+  Node root = MarkerDocument(spec);
+  auto pieces = std::find_if(root.children.begin(), root.children.end(),
+                             [](const Node& n) { return n.name == u"PIECES"; });
+  Node bottom = std::move(*pieces);
+  root.children.erase(pieces);
+  root.children.push_back(NestedStorages(10000, u"DEEP", {std::move(bottom)}));
+  ExpectSameAsClean(WriteCompoundFile(root), MarkerFile(spec));
+}
+
+// 5,600 elements of the root chained through their right links only (a
+// proper search tree of depth 5,600).
+TEST_F(HostileImport, OneSidedDirectoryTree) {
+  const MarkerSpec spec = BlouseMarker();
+  Node root = MarkerDocument(spec);
+  while (root.children.size() < 5600) {
+    root.children.push_back(StreamNode(U16("N" + std::to_string(root.children.size())), {}));
+  }
+  CompoundImage image(root);
+  std::vector<std::uint32_t> ids;
+  for (std::uint32_t id = 1; id < image.entries.size(); ++id) {
+    if (image.entries[id].parent == 0 && image.entries[id].type != kTypeUnused) ids.push_back(id);
+  }
+  ASSERT_EQ(ids.size(), 5600u);
+  std::sort(ids.begin(), ids.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return CompareCompoundNames(image.entries[a].name, image.entries[b].name) < 0;
+  });
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    auto& e = image.entries[ids[i]];
+    e.left = kNoStream;
+    e.right = i + 1 < ids.size() ? ids[i + 1] : kNoStream;
+    e.color = kBlack;
+  }
+  image.entries[0].child = ids.front();
+  ExpectSameAsClean(image.Bytes(), MarkerFile(spec));
+}
+
+TEST_F(HostileImport, TwentyThousandStreamsInOneStorage) {
+  const MarkerSpec spec = BlouseMarker();
+  Node root = MarkerDocument(spec);
+  Node crowd = StorageNode(u"CROWD");
+  for (int i = 0; i < 20000; ++i) crowd.children.push_back(StreamNode(U16("S" + std::to_string(i)), {}));
+  root.children.push_back(std::move(crowd));
+  ExpectSameAsClean(WriteCompoundFile(root), MarkerFile(spec));
+}
+
+// Each storage adds its pieces behind those already read, in the order of the
+// walk: P0000 to P2999 (names of one length go in upper-cased order).
+TEST_F(HostileImport, ThreeThousandStoragesEachWithPieces) {
+  MarkerSpec spec;
+  spec.header.name = "MANY";
+  spec.sizes = {{1, "1"}};
+  spec.classes = {{"PART", ""}};
+  spec.croixes = {{0, 0}};
+  Node root = MarkerDocument(spec);
+  std::erase_if(root.children, [](const Node& n) { return n.name == u"PIECES"; });
+  for (int i = 0; i < 3000; ++i) {
+    PieceSpec piece;
+    piece.place_x = static_cast<float>(i);
+    char name[8];
+    std::snprintf(name, sizeof name, "P%04d", i);
+    root.children.push_back(StorageNode(U16(name), {StreamNode(u"PIECES", PiecesStream({piece}))}));
+  }
+  Expect(WriteCompoundFile(root), kImported);
+  const std::string positions = Current().positions;
+  ASSERT_EQ(CountLines(positions, "PART,1,"), 3000u);
+  std::istringstream in(positions);
+  std::string line;
+  for (int i = 0; std::getline(in, line); ++i) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "PART,1,0,0,0.000000,%d.000000,", i);
+    ASSERT_EQ(line.rfind(expected, 0), 0u) << line;
+  }
+}
+
+// ============================================================ streams
+
+// A count that the bytes behind it cannot hold rejects the stream whole.
+TEST_F(HostileImport, HugeCountsBehindAFewBytes) {
+  const MarkerSpec spec = BlouseMarker();
+  const ByteVector huge16 = Bytes().U16(0xFFFF).Fill(5);
+  const ByteVector huge15 = Bytes().I16(0x7FFF).Fill(5);
+  Expect(WriteCompoundFile(WithRootStream(spec, u"PIECES", huge16)), kNoPieces);
+  // Tables: a rejected CROIXES or CLASSES leaves the pieces' references
+  // dangling; a rejected SIZES leaves no size (an empty position file).
+  Expect(WriteCompoundFile(WithRootStream(spec, u"CROIXES", huge15)), kCorruptIndex);
+  Expect(WriteCompoundFile(WithRootStream(spec, u"CLASSES", huge15)), kCorruptIndex);
+  auto no_sizes = Expect(WriteCompoundFile(WithRootStream(spec, u"SIZES", huge15)), kImported);
+  EXPECT_TRUE(HasDiagnostic(no_sizes, Diagnostic::Kind::StreamRejected, "SIZES"));
+  EXPECT_EQ(Current().positions, "");
+  Expect(WriteCompoundFile(WithRootStream(spec, u"STYLES", huge15)), kImported);
+  Expect(WriteCompoundFile(WithRootStream(spec, u"HALFS", huge15)), kImported);
+  Expect(WriteCompoundFile(WithRootStream(spec, u"MARKER", RawMarkerStream(0, 0x7FFF, 0, 0, {'A'}))),
+         kImported);
+}
+
+// Current and peak resident memory of this process, in KiB.
+long StatusKb(const char* field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+  }
+  return -1;
+}
+
+TEST_F(HostileImport, AThousandCutsStreamsDeclaring32767SplitsEach) {
+  const MarkerSpec spec = BlouseMarker();
+  Node root = MarkerDocument(spec);
+  Node cuts = StorageNode(u"MORECUTS");
+  for (int i = 0; i < 1000; ++i) {
+    cuts.children.push_back(StreamNode(U16(std::to_string(i) + ".CUTS"), Bytes().U8(0).I16(32767).U16(0)));
+  }
+  root.children.push_back(std::move(cuts));
+  const ByteVector bytes = WriteCompoundFile(root);
+  WriteBytes(dir() / "marker.mrk", bytes);
+
+  // The peak is measured from here: writing 5 to clear_refs resets it to the
+  // current resident size (where the kernel allows it).
+  const long before = StatusKb("VmRSS:");
+  {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+  }
+  const bool reset = StatusKb("VmHWM:") <= before + 1024;
+  const auto result = ImportPath(dir() / "marker.mrk");
+  const long peak = StatusKb("VmHWM:");
+  EXPECT_EQ(result.status, kImported);
+  CheckAfter(result);
+  EXPECT_EQ(std::count_if(result.diagnostics.begin(), result.diagnostics.end(),
+                          [](const Diagnostic& d) { return d.kind == Diagnostic::Kind::StreamRejected; }),
+            1000);
+  // The cut lines of the clean document are still there.
+  EXPECT_EQ(CountLines(Current().positions, "0.000000,-0.500000,10.000000,-0.500000,0"), 1u);
+  if (reset && before > 0 && peak > 0) {
+    // 1,000 x 32,767 splits would be over a gigabyte.
+    EXPECT_LT(peak - before, 64 * 1024) << "peak grew by " << (peak - before) << " KiB";
+    RecordProperty("peak_growth_kib", std::to_string(peak - before));
+  } else {
+    std::printf("note: the peak resident size cannot be reset here; memory not measured\n");
+  }
+}
+
+TEST_F(HostileImport, TextLengthsNegativeAnd0x7FFF) {
+  const MarkerSpec spec = BlouseMarker();
+  // A negative length reads nothing: the name is empty.
+  auto negative = Expect(
+      WriteCompoundFile(WithRootStream(spec, u"MARKER", RawMarkerStream(-1, -1, -32768, 0, {}))), kImported);
+  EXPECT_EQ(negative.name, "");
+  // 0x7FFF bytes present: the name keeps its first 255.
+  ByteVector texts(0x7FFF, 'n');
+  texts.insert(texts.begin(), 3, 't');
+  auto longest = Expect(
+      WriteCompoundFile(WithRootStream(spec, u"MARKER", RawMarkerStream(3, 0x7FFF, 0, 0, texts))), kImported);
+  EXPECT_EQ(longest.name, std::string(255, '-'));  // lower-case 'n' is not a name character
+  // A class name of negative length is empty; one of 0x7FFF behind a few
+  // bytes rejects CLASSES, leaving every ClassIndex dangling.
+  const ByteVector classes_negative = Bytes().I16(3)
+      .Fill(4).I16(-7).I16(0).I16(0).Fill(4).I16(4).I16(0).I16(0).Fill(4).I16(6).I16(0).I16(0)
+      .Text("BACK").Text("SLEEVE");
+  Expect(WriteCompoundFile(WithRootStream(spec, u"CLASSES", classes_negative)), kImported);
+  EXPECT_EQ(Current().positions.rfind(",38,0,1,90.000000,", 0), 0u) << Current().positions;
+  const ByteVector classes_long = Bytes().I16(1).Fill(4).I16(0x7FFF).I16(0).I16(0).Text("FRONT");
+  Expect(WriteCompoundFile(WithRootStream(spec, u"CLASSES", classes_long)), kCorruptIndex);
+}
+
+TEST_F(HostileImport, CrossReferencesOutOfRange) {
+  for (std::int16_t bad : {std::int16_t{-1}, std::int16_t{6}, std::int16_t{0x7FFF}, std::int16_t{-32768}}) {
+    SCOPED_TRACE(bad);
+    auto croix = BlouseMarker();
+    croix.pieces[3].croix_index = bad;
+    Expect(MarkerFile(croix), kCorruptIndex);
+    auto cls = BlouseMarker();
+    cls.croixes[2].class_index = bad == 6 ? 3 : bad;
+    Expect(MarkerFile(cls), kCorruptIndex);
+  }
+  // A SizeIndex that names no size: the piece belongs to no size and is
+  // written nowhere.
+  auto size = BlouseMarker();
+  size.croixes[5].size_index = 4;
+  Expect(MarkerFile(size), kImported);
+  EXPECT_EQ(CountLines(Current().positions, "SLEEVE,"), 0u);
+  EXPECT_EQ(CountLines(Current().orders, "p:SLEEVE"), 0u);
+  size.croixes[5].size_index = -2;
+  Expect(MarkerFile(size), kImported);
+  EXPECT_EQ(CountLines(Current().positions, "SLEEVE,"), 0u);
+  // A HALFS record or a .CUTS stream that names no piece changes nothing.
+  auto halfs = BlouseMarker();
+  halfs.halfs = {6, -1, 0x7FFF};
+  halfs.cuts[999] = {SplitSpec{1, 2, 3, 4, 0, 0, 0}};
+  ExpectSameAsClean(MarkerFile(halfs), MarkerFile(BlouseMarker()));
+}
+
+TEST_F(HostileImport, ScaleFactorsOfZero) {
+  auto spec = BlouseMarker();
+  spec.header.scale_x = 0.0f;
+  spec.header.scale_y = -0.0f;
+  Expect(MarkerFile(spec), kImported);
+  const std::string orders = Current().orders;
+  EXPECT_NE(orders.find("\r\nxs:inf\r\nys:-inf\r\n"), std::string::npos) << orders;
+}
+
+TEST_F(HostileImport, NanAndInfiniteCoordinates) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  auto spec = BlouseMarker();
+  spec.header.width = nan;
+  spec.pieces[1].place_x = nan;
+  spec.pieces[1].max_y = inf;
+  spec.pieces[2].min_x = -inf;
+  spec.pieces[2].max_x = inf;  // inf - -inf, and -inf + inf in the centre
+  spec.cuts[1] = {SplitSpec{nan, 0, 1, 1, 16256, 2, 0}, SplitSpec{0, 0, inf, 0, 16256, 3, 0}};
+  Expect(MarkerFile(spec), kImported);
+  const OutputPair got = Current();
+  EXPECT_NE(got.orders.find("\r\nw:nan\r\n"), std::string::npos) << got.orders;
+  EXPECT_NE(got.positions.find("BACK,38,0,0,0.000000,nan,inf,0.000000,inf,2\r\n"), std::string::npos)
+      << got.positions;
+  // -inf + inf is a NaN whose sign is the machine's.
+  const auto front40 = got.positions.find("FRONT,40,0,0,0.000000,");
+  ASSERT_NE(front40, std::string::npos) << got.positions;
+  const std::string line = got.positions.substr(front40, got.positions.find('\r', front40) - front40);
+  EXPECT_TRUE(line.ends_with("nan,0.000000,inf,0.000000,0")) << line;
+}
+
+// A line of no length has no direction to be moved in.
+TEST_F(HostileImport, ZeroLengthSplitOfKind2) {
+  auto spec = BlouseMarker();
+  spec.cuts[0] = {SplitSpec{3, 4, 3, 4, 16256, 2, 0}};
+  Expect(MarkerFile(spec), kImported);
+  EXPECT_NE(Current().positions.find(",1\r\n3.000000,4.000000,3.000000,4.000000,0\r\n"), std::string::npos)
+      << Current().positions;
+}
+
+TEST_F(HostileImport, PropertySetNameOnTheStorageOfTheOnlyPieces) {
+  const MarkerSpec spec = BlouseMarker();
+  Node root = MarkerDocument(spec);
+  auto pieces = std::find_if(root.children.begin(), root.children.end(),
+                             [](const Node& n) { return n.name == u"PIECES"; });
+  Node stream = std::move(*pieces);
+  root.children.erase(pieces);
+  root.children.push_back(StorageNode(u"\x0005Pieces", {std::move(stream)}));
+  Expect(WriteCompoundFile(root), kNoPieces);
+}
+
+// ============================================================ output
+
+TEST_F(HostileImport, OutputFolderMissingOrAFileOrADanglingLink) {
+  WriteBytes(dir() / "marker.mrk", MarkerFile(BlouseMarker()));
+  EXPECT_EQ(ImportMarker(dir() / "marker.mrk", "", dir() / "missing" / "deeper").status, kOutputFailed);
+  EXPECT_FALSE(fs::exists(dir() / "missing")) << "the folder must not be created";
+  WriteBytes(dir() / "plain", {'p'});
+  EXPECT_EQ(ImportMarker(dir() / "marker.mrk", "", dir() / "plain" / "sub").status, kOutputFailed);
+  fs::create_symlink(dir() / "nowhere", dir() / "dangling");
+  EXPECT_EQ(ImportMarker(dir() / "marker.mrk", "", dir() / "dangling").status, kOutputFailed);
+  EXPECT_FALSE(fs::exists(dir() / "nowhere"));
+  EXPECT_EQ(ReadFile(dir() / "plain"), "p");
+}
+
+// Links at the names a temporary file could plausibly take, hard links and
+// symbolic links at the output names: none is followed or written through.
+TEST_F(HostileImport, PlantedLinksAreNeverFollowed) {
+  WriteBytes(dir() / "victim", {'v'});
+  const std::vector<std::string> planted = {
+      "csvimprt.txt.tmp", ".csvimprt.txt.tmp", "posimport.txt.tmp", ".posimport.txt.tmp",
+      "csvimprt.tmp",     "posimport.tmp",     "~csvimprt.txt",     ".csvimprt.txt.swp"};
+  for (const auto& name : planted) fs::create_symlink(dir() / "victim", out() / name);
+  fs::remove(out() / "csvimprt.txt");
+  fs::create_hard_link(dir() / "victim", out() / "csvimprt.txt");
+  fs::remove(out() / "posimport.txt");
+  fs::create_directory_symlink(dir(), out() / "posimport.txt");
+
+  const auto result = ImportBytes(MarkerFile(BlouseMarker()));
+  EXPECT_EQ(result.status, kImported);
+  EXPECT_EQ(ReadFile(dir() / "victim"), "v");
+  EXPECT_EQ(fs::hard_link_count(dir() / "victim"), 1u);
+  EXPECT_FALSE(fs::is_symlink(out() / "posimport.txt"));
+  EXPECT_TRUE(fs::is_regular_file(out() / "posimport.txt"));
+  EXPECT_FALSE(fs::exists(dir() / "csvimprt.txt"));
+  for (const auto& name : planted) {
+    EXPECT_TRUE(fs::is_symlink(out() / name)) << name;
+    EXPECT_EQ(fs::read_symlink(out() / name), dir() / "victim") << name;
+  }
+  EXPECT_EQ(FilesInOutput(), 2u + planted.size());
+}
+
+// A folder standing at an output name: the pair cannot be put in place, and
+// the earlier file at the other name is kept.
+TEST_F(HostileImport, FolderPlantedAtAnOutputName) {
+  fs::remove(out() / "posimport.txt");
+  fs::create_directory(out() / "posimport.txt");
+  const auto result = ImportBytes(MarkerFile(BlouseMarker()));
+  EXPECT_EQ(result.status, kOutputFailed);
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), earlier_.orders);
+  EXPECT_TRUE(fs::is_directory(out() / "posimport.txt"));
+  EXPECT_EQ(FilesInOutput(), 2u) << "a temporary file was left behind";
+}
+
+// A folder at the first output name fails the import as one at the second
+// does, and stays where it was.
+TEST_F(HostileImport, FolderPlantedAtTheFirstOutputName) {
+  fs::remove(out() / "csvimprt.txt");
+  fs::create_directory(out() / "csvimprt.txt");
+  WriteBytes(out() / "csvimprt.txt" / "inside", {'i'});
+  const auto result = ImportBytes(MarkerFile(BlouseMarker()));
+  EXPECT_EQ(result.status, kOutputFailed);
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt" / "inside"), "i");
+  EXPECT_EQ(ReadFile(out() / "posimport.txt"), earlier_.positions);
+  EXPECT_EQ(FilesInOutput(), 2u) << "a temporary file or folder was left behind";
+}
+
+// The first file is complete, the second fails part way (the process may not
+// grow a file beyond a limit between the two files' sizes): the earlier pair
+// stays whole.
+TEST_F(HostileImport, SecondFileFailsPartWay) {
+  auto spec = JacketMarker();
+  spec.header.name = "OTHER";
+  const OutputPair planned = CleanOutput(MarkerFile(spec));
+  ASSERT_LT(planned.orders.size() + 100, planned.positions.size());
+  const rlim_t limit = planned.orders.size() + 50;
+  WriteBytes(dir() / "marker.mrk", MarkerFile(spec));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    const auto result = ImportMarker(dir() / "marker.mrk", "", out());
+    _exit(result.status == kOutputFailed ? 0 : 10 + static_cast<int>(result.status));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was not reported";
+  EXPECT_EQ(Current().orders, earlier_.orders);
+  EXPECT_EQ(Current().positions, earlier_.positions);
+  EXPECT_EQ(FilesInOutput(), 2u) << "a temporary file was left behind";
+}
+
+}  // namespace
+}  // namespace lumerca
