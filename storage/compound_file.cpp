@@ -1,10 +1,11 @@
 #include "storage/compound_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <optional>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -18,6 +19,18 @@
 // the mini stream, which is the root entry's own chain, chained by the mini
 // FAT. The directory is an array of 128-byte entries; the elements of each
 // storage form a binary search tree reached through the storage's child entry.
+//
+// A damaged tree (out of order, cyclic, sharing nodes with other storages) is
+// still searched as the Windows enumerator searches it, which can cost a step
+// per directory entry for every element listed or opened. So that no tree
+// shape makes a document quadratic, tree work is paid from two allowances per
+// document, each 64 steps per directory entry plus 65,536:
+//   - checking a storage's tree and putting it in order: a step per node
+//     visited. A well-formed document spends at most one step per entry on a
+//     whole walk; only trees shared between storages spend more.
+//   - descents of trees that are not in order: a step per node passed.
+// When an allowance runs out, the listing of the storage at hand fails, and
+// so does an open that needs it.
 
 namespace lumerca::storage {
 namespace {
@@ -35,6 +48,8 @@ constexpr std::size_t kNameUnits = 32;
 constexpr std::uint32_t kMiniSectorShift = 6;
 constexpr std::uint32_t kMiniSectorSize = 1U << kMiniSectorShift;
 constexpr std::uint32_t kMiniStreamCutoff = 4096;
+constexpr std::uint64_t kTreeStepsPerEntry = 64;
+constexpr std::uint64_t kTreeStepsBase = 65536;
 
 constexpr std::uint8_t kTypeUnallocated = 0;
 constexpr std::uint8_t kTypeStorage = 1;
@@ -200,6 +215,23 @@ Chain FollowChain(std::uint32_t start, const std::vector<std::uint32_t>& table,
   return chain;
 }
 
+// Steps of tree work that a document may still spend. Objects of one
+// document may be used from several threads, hence the atomic.
+class Allowance {
+public:
+  void Reset(std::uint64_t steps) { left_.store(steps, std::memory_order_relaxed); }
+  std::uint64_t Left() const { return left_.load(std::memory_order_relaxed); }
+  // Takes `steps`, or all that is left when that is less.
+  void Spend(std::uint64_t steps) {
+    std::uint64_t left = Left();
+    while (!left_.compare_exchange_weak(left, left > steps ? left - steps : 0, std::memory_order_relaxed)) {
+    }
+  }
+
+private:
+  std::atomic<std::uint64_t> left_{0};
+};
+
 class File {
 public:
   static std::shared_ptr<const File> Load(std::vector<std::byte> bytes);
@@ -216,6 +248,9 @@ public:
   }
   Layout StreamLayout(const DirectoryEntry& entry) const;
   Bytes Data() const { return bytes_; }
+  // The document's allowances for tree work (see the top of this file).
+  Allowance& OrderSteps() const { return order_steps_; }
+  Allowance& DescentSteps() const { return descent_steps_; }
 
 private:
   bool ParseHeader(Header& header) const;
@@ -237,6 +272,8 @@ private:
   std::vector<DirectoryEntry> entries_;
   std::vector<std::uint32_t> parents_;
   Layout mini_stream_;
+  mutable Allowance order_steps_;
+  mutable Allowance descent_steps_;
 };
 
 bool File::ParseHeader(Header& header) const {
@@ -418,6 +455,9 @@ std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes) {
   file->LoadMiniFat(header);
   if (!file->LoadDirectory(header)) return nullptr;
   file->AssignParents();
+  const std::uint64_t tree_steps = kTreeStepsPerEntry * file->entries_.size() + kTreeStepsBase;
+  file->order_steps_.Reset(tree_steps);
+  file->descent_steps_.Reset(tree_steps);
   const DirectoryEntry& root = file->entries_[0];
   file->mini_stream_ = file->RegularLayout(root.start, file->StreamSize(root));
   return file;
@@ -474,59 +514,112 @@ Layout File::StreamLayout(const DirectoryEntry& entry) const {
 
 // ------------------------------------------------------------ tree searches
 
+// What a search found: an entry (kNoStream for none), or that the document's
+// allowance ran out before the search ended.
+struct Found {
+  std::uint32_t id = kNoStream;
+  bool exhausted = false;
+};
+
+// A descent from `top` that `step` steers: given an entry, it updates the
+// search's result and names the next node, or gives kNoStream to stop. A
+// descent takes at most as many steps as the directory has entries, each paid
+// from the document's descent allowance.
+template <typename Step>
+Found Descend(const File& file, std::uint32_t top, Step step) {
+  Allowance& allowance = file.DescentSteps();
+  const std::uint64_t affordable = allowance.Left();
+  Found found;
+  std::uint32_t node = top;
+  std::uint64_t steps = 0;
+  for (; file.IsEntry(node) && steps < file.EntryCount(); ++steps) {
+    if (steps == affordable) {
+      allowance.Spend(steps);
+      return Found{kNoStream, true};
+    }
+    node = step(node, file.Entry(node), found.id);
+  }
+  allowance.Spend(steps);
+  return found;
+}
+
 // The entry with the smallest name above `last` (the smallest of all when
 // `last` is null), found by one descent from `top`: a node above `last` is
 // the best so far and the search goes left, any other node sends it right.
-// The descent takes at most as many steps as the directory has entries.
-std::uint32_t Successor(const File& file, std::uint32_t top, const std::u16string* last) {
-  std::uint32_t best = kNoStream;
-  std::uint32_t node = top;
-  for (std::size_t steps = 0; file.IsEntry(node) && steps < file.EntryCount(); ++steps) {
-    const DirectoryEntry& entry = file.Entry(node);
+Found Successor(const File& file, std::uint32_t top, const std::u16string* last) {
+  return Descend(file, top, [last](std::uint32_t node, const DirectoryEntry& entry, std::uint32_t& best) {
     if (last == nullptr || CompareKeys(entry.key, *last) > 0) {
       best = node;
-      node = entry.left;
-    } else {
-      node = entry.right;
+      return entry.left;
     }
-  }
-  return best;
+    return entry.right;
+  });
 }
 
-// The entry named `key` (upper-cased), by a bounded descent from `top`.
-std::uint32_t Find(const File& file, std::uint32_t top, std::u16string_view key) {
-  std::uint32_t node = top;
-  for (std::size_t steps = 0; file.IsEntry(node) && steps < file.EntryCount(); ++steps) {
-    const DirectoryEntry& entry = file.Entry(node);
+// The entry named `key` (upper-cased), by a descent from `top`.
+Found Find(const File& file, std::uint32_t top, std::u16string_view key) {
+  return Descend(file, top, [key](std::uint32_t node, const DirectoryEntry& entry, std::uint32_t& match) {
     const int order = CompareKeys(key, entry.key);
-    if (order == 0) return entry.type == kTypeUnallocated ? kNoStream : node;
-    node = order < 0 ? entry.left : entry.right;
-  }
-  return kNoStream;
+    if (order == 0) {
+      match = entry.type == kTypeUnallocated ? kNoStream : node;
+      return kNoStream;
+    }
+    return order < 0 ? entry.left : entry.right;
+  });
 }
 
-// The in-order list of the tree under `top` when the tree is a proper search
-// tree: names strictly increasing in order, which also rules out cycles and
-// shared nodes. Successive searches then give exactly this list, so it can
-// stand in for them. Empty optional otherwise.
-std::optional<std::vector<std::uint32_t>> OrderedTree(const File& file, std::uint32_t top) {
-  std::vector<std::uint32_t> order;
+// What is known of the tree of one storage.
+struct TreeOrder {
+  enum class Kind { Ordered, Unordered, Exhausted };
+  Kind kind = Kind::Unordered;
+  // For an ordered tree, its entries in name order.
+  std::vector<std::uint32_t> ids;
+};
+
+// Whether the tree under `top` is a proper search tree: names strictly
+// increasing in order, which also rules out cycles and shared nodes. Then
+// successive searches give exactly its in-order list, and a search for a name
+// finds what a binary search of that list finds, so the list can stand in
+// for them. Each node entered is paid from the document's order allowance.
+TreeOrder CheckOrder(const File& file, std::uint32_t top) {
+  Allowance& allowance = file.OrderSteps();
+  const std::uint64_t affordable = allowance.Left();
+  std::uint64_t steps = 0;
+  TreeOrder result;
+  const auto finish = [&](TreeOrder::Kind kind) {
+    allowance.Spend(steps);
+    result.kind = kind;
+    if (kind != TreeOrder::Kind::Ordered) result.ids = {};
+    return std::move(result);
+  };
+  std::vector<std::uint32_t>& order = result.ids;
   std::vector<std::uint32_t> path;
   std::uint32_t node = top;
   while (file.IsEntry(node) || !path.empty()) {
     while (file.IsEntry(node)) {
-      if (path.size() >= file.EntryCount()) return std::nullopt;
+      if (path.size() >= file.EntryCount()) return finish(TreeOrder::Kind::Unordered);
+      if (steps == affordable) return finish(TreeOrder::Kind::Exhausted);
+      ++steps;
       path.push_back(node);
       node = file.Entry(node).left;
     }
     node = path.back();
     path.pop_back();
     if (!order.empty() && CompareKeys(file.Entry(order.back()).key, file.Entry(node).key) >= 0)
-      return std::nullopt;
+      return finish(TreeOrder::Kind::Unordered);
     order.push_back(node);
     node = file.Entry(node).right;
   }
-  return order;
+  return finish(TreeOrder::Kind::Ordered);
+}
+
+// The entry named `key` in an ordered tree, by binary search of its list.
+std::uint32_t FindOrdered(const File& file, const std::vector<std::uint32_t>& ids, std::u16string_view key) {
+  const auto it = std::lower_bound(ids.begin(), ids.end(), key, [&file](std::uint32_t id, std::u16string_view k) {
+    return CompareKeys(file.Entry(id).key, k) < 0;
+  });
+  if (it == ids.end() || CompareKeys(file.Entry(*it).key, key) != 0) return kNoStream;
+  return file.Entry(*it).type == kTypeUnallocated ? kNoStream : *it;
 }
 
 // ------------------------------------------------------------ the objects
@@ -571,21 +664,23 @@ Element MakeElement(const File& file, const DirectoryEntry& entry) {
 
 class CompoundEnumerator final : public Enumerator {
 public:
-  CompoundEnumerator(std::shared_ptr<const File> file, std::uint32_t top)
-      : file_(std::move(file)), top_(top) {
-    if (auto order = OrderedTree(*file_, top_)) {
-      ordered_ = std::move(*order);
-      use_order_ = true;
-    }
-  }
+  CompoundEnumerator(std::shared_ptr<const File> file, std::uint32_t top,
+                     std::shared_ptr<const TreeOrder> order)
+      : file_(std::move(file)), top_(top), order_(std::move(order)) {}
 
   // Unallocated entries met in the tree are stepped over: they move the
-  // enumeration past their name but are not listed.
+  // enumeration past their name but are not listed. Once the document's
+  // allowance has run out, this listing fails for good.
   Result Next(Element& element) override {
+    if (failed_) return Result::Failed;
     for (;;) {
-      const std::uint32_t id = NextInOrder();
-      if (id == kNoStream) return Result::Done;
-      const DirectoryEntry& entry = file_->Entry(id);
+      const Found found = NextInOrder();
+      if (found.exhausted) {
+        failed_ = true;
+        return Result::Failed;
+      }
+      if (found.id == kNoStream) return Result::Done;
+      const DirectoryEntry& entry = file_->Entry(found.id);
       if (entry.type == kTypeUnallocated) continue;
       element = MakeElement(*file_, entry);
       return Result::Element;
@@ -595,22 +690,29 @@ public:
 private:
   // Each call gives a larger name than the one before, so the loop above ends
   // after at most as many calls as there are entries.
-  std::uint32_t NextInOrder() {
-    if (use_order_) return next_ < ordered_.size() ? ordered_[next_++] : kNoStream;
-    const std::uint32_t id = Successor(*file_, top_, started_ ? &last_ : nullptr);
-    if (id != kNoStream) {
-      started_ = true;
-      last_ = file_->Entry(id).key;
+  Found NextInOrder() {
+    switch (order_->kind) {
+      case TreeOrder::Kind::Ordered:
+        return Found{next_ < order_->ids.size() ? order_->ids[next_++] : kNoStream, false};
+      case TreeOrder::Kind::Exhausted:
+        return Found{kNoStream, true};
+      case TreeOrder::Kind::Unordered:
+        break;
     }
-    return id;
+    const Found found = Successor(*file_, top_, started_ ? &last_ : nullptr);
+    if (found.id != kNoStream) {
+      started_ = true;
+      last_ = file_->Entry(found.id).key;
+    }
+    return found;
   }
 
   std::shared_ptr<const File> file_;
   std::uint32_t top_;
-  bool use_order_ = false;
-  std::vector<std::uint32_t> ordered_;
+  std::shared_ptr<const TreeOrder> order_;
   std::size_t next_ = 0;
   bool started_ = false;
+  bool failed_ = false;
   std::u16string last_;
 };
 
@@ -619,18 +721,18 @@ public:
   CompoundStorage(std::shared_ptr<const File> file, std::uint32_t id) : file_(std::move(file)), id_(id) {}
 
   std::unique_ptr<Enumerator> EnumElements() override {
-    return std::make_unique<CompoundEnumerator>(file_, Top());
+    return std::make_unique<CompoundEnumerator>(file_, Top(), Order());
   }
 
   std::unique_ptr<Storage> OpenStorage(const std::u16string& name) override {
-    const std::uint32_t id = Find(*file_, Top(), UpperName(name));
+    const std::uint32_t id = Lookup(name);
     if (id == kNoStream || file_->Entry(id).type != kTypeStorage || file_->Parent(id) != id_)
       return nullptr;
     return std::make_unique<CompoundStorage>(file_, id);
   }
 
   std::unique_ptr<Stream> OpenStream(const std::u16string& name) override {
-    const std::uint32_t id = Find(*file_, Top(), UpperName(name));
+    const std::uint32_t id = Lookup(name);
     if (id == kNoStream || file_->Entry(id).type != kTypeStream) return nullptr;
     return std::make_unique<CompoundStream>(file_, file_->StreamLayout(file_->Entry(id)));
   }
@@ -639,8 +741,32 @@ private:
   // A storage's own start sector and size mean nothing; only its child counts.
   std::uint32_t Top() const { return file_->Entry(id_).child; }
 
+  // The tree is checked once, when first listed or searched; its enumerators
+  // share the result.
+  const std::shared_ptr<const TreeOrder>& Order() {
+    if (!order_) order_ = std::make_shared<const TreeOrder>(CheckOrder(*file_, Top()));
+    return order_;
+  }
+
+  // The entry that a name opens: by binary search in an ordered tree, else by
+  // a descent; kNoStream when there is none or the allowance ran out.
+  std::uint32_t Lookup(const std::u16string& name) {
+    const TreeOrder& order = *Order();
+    const std::u16string key = UpperName(name);
+    switch (order.kind) {
+      case TreeOrder::Kind::Ordered:
+        return FindOrdered(*file_, order.ids, key);
+      case TreeOrder::Kind::Exhausted:
+        return kNoStream;
+      case TreeOrder::Kind::Unordered:
+        break;
+    }
+    return Find(*file_, Top(), key).id;
+  }
+
   std::shared_ptr<const File> file_;
   std::uint32_t id_;
+  std::shared_ptr<const TreeOrder> order_;
 };
 
 }  // namespace

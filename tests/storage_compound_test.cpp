@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -657,24 +656,180 @@ TEST(CompoundFile, StoragesLeadingBackDoNotRepeat) {
   EXPECT_LE(met, 200U);
 }
 
-TEST(CompoundFile, DegenerateTreeStaysBounded) {
-  // 5,600 entries in one right-leaning chain whose last link points back to
-  // the top: no clean search tree, so each step searches anew, within bounds.
-  constexpr std::uint32_t kCount = 5600;
-  std::vector<TreeEntry> entries;
-  for (std::uint32_t i = 1; i <= kCount; ++i) {
-    std::u16string name = u"N";
-    for (std::uint32_t v = i; v != 0; v /= 10) name.insert(1, 1, static_cast<char16_t>(u'0' + v % 10));
-    while (name.size() < 6) name.insert(1, 1, u'0');
-    entries.push_back({name, kStream, kNone, i < kCount ? i + 1 : 1});
+// ------------------------------------------------------------ tree shapes and their cost
+
+// `prefix` and `i` in five digits: names of one length, in the order of i.
+std::u16string Numbered(char16_t prefix, std::uint32_t i) {
+  std::u16string name(6, u'0');
+  name[0] = prefix;
+  for (std::size_t at = 5; i != 0 && at > 0; --at, i /= 10) name[at] = static_cast<char16_t>(u'0' + i % 10);
+  return name;
+}
+
+// Lists a storage to its end. Returns how the listing ended.
+Enumerator::Result ListToEnd(Storage& storage, std::vector<std::u16string>& names, std::size_t cap) {
+  auto enumerator = storage.EnumElements();
+  if (!enumerator) return Enumerator::Result::Failed;
+  Element element;
+  for (;;) {
+    const Enumerator::Result result = enumerator->Next(element);
+    if (result != Enumerator::Result::Element || names.size() >= cap) return result;
+    names.push_back(element.name);
   }
-  const auto start = std::chrono::steady_clock::now();
+}
+
+TEST(CompoundFile, OneSidedTreesListAndOpenEveryElement) {
+  // A chain through right links (smallest on top) or through left links
+  // (largest on top) is a valid search tree however deep: every element is
+  // listed and opens. A descent of the chain for every name would cost
+  // 5,600^2 / 2 steps, far past what the document may spend on searches.
+  constexpr std::uint32_t kCount = 5600;
+  for (const bool right : {true, false}) {
+    SCOPED_TRACE(right ? "right links" : "left links");
+    std::vector<TreeEntry> entries;
+    for (std::uint32_t i = 1; i <= kCount; ++i) {
+      TreeEntry entry{Numbered(u'N', i), i % 97 == 0 ? kStorage : kStream};
+      if (right && i < kCount) entry.right = i + 1;
+      if (!right && i > 1) entry.left = i - 1;
+      entries.push_back(entry);
+    }
+    auto root = Open(TreeFile(right ? 1 : kCount, entries));
+    ASSERT_TRUE(root);
+    std::vector<std::u16string> names;
+    EXPECT_EQ(ListToEnd(*root, names, kCount + 1), Enumerator::Result::Done);
+    ASSERT_EQ(names.size(), kCount);
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+      if (names[i] != Numbered(u'N', i + 1)) {
+        ADD_FAILURE() << "element " << i << " out of order";
+        break;
+      }
+    }
+    EXPECT_EQ(WalkAll(*root), kCount);  // a failed open would end the walk early
+    // Names open whatever their case; absent names find nothing.
+    EXPECT_TRUE(root->OpenStream(u"n00001"));
+    EXPECT_TRUE(root->OpenStorage(u"n05529"));
+    EXPECT_FALSE(root->OpenStream(u"n05529"));
+    EXPECT_FALSE(root->OpenStream(Numbered(u'N', 0)));
+    EXPECT_FALSE(root->OpenStream(Numbered(u'N', kCount + 1)));
+    EXPECT_FALSE(root->OpenStream(u"N0001"));
+  }
+}
+
+// Storage "Bad" holds `count` streams chained in name order through right
+// links, the last linking back to the first: not a search tree, so every step
+// of its listing descends the chain anew. Storage "Good" holds "A", "B" and
+// "C" in a clean tree.
+Bytes BadAndGood(std::uint32_t count) {
+  const std::uint32_t good = count + 3;  // ids of A, B, C: good, good + 1, good + 2
+  std::vector<TreeEntry> entries;
+  entries.push_back({u"Bad", kStorage, kNone, 2, 3});
+  entries.push_back({u"Good", kStorage, kNone, kNone, good + 1});
+  for (std::uint32_t i = 1; i <= count; ++i)
+    entries.push_back({Numbered(u'N', i), kStream, kNone, i < count ? i + 3 : 3});
+  entries.push_back({u"A"});
+  entries.push_back({u"B", kStream, good, good + 2});
+  entries.push_back({u"C"});
+  return TreeFile(1, entries);
+}
+
+TEST(CompoundFile, SearchesOfDamagedTreesHaveABoundedCost) {
+  // Small enough for the document's allowance: searched exactly as before,
+  // every stream listed in order and opened.
+  {
+    auto root = Open(BadAndGood(200));
+    ASSERT_TRUE(root);
+    auto bad = root->OpenStorage(u"Bad");
+    ASSERT_TRUE(bad);
+    std::vector<std::u16string> names;
+    EXPECT_EQ(ListToEnd(*bad, names, 400), Enumerator::Result::Done);
+    ASSERT_EQ(names.size(), 200U);
+    EXPECT_EQ(names.back(), Numbered(u'N', 200));
+    EXPECT_EQ(WalkAll(*root), 2U + 200U + 3U);
+  }
+
+  // 20,000 streams would take 20,000^2 / 2 steps to list: the listing fails
+  // part way, after a prefix in name order.
+  const Bytes file = BadAndGood(20000);
+  auto root = Open(file);
+  ASSERT_TRUE(root);
+  auto bad = root->OpenStorage(u"Bad");
+  ASSERT_TRUE(bad);
+  auto enumerator = bad->EnumElements();
+  ASSERT_TRUE(enumerator);
+  std::vector<std::u16string> names;
+  Element element;
+  Enumerator::Result result;
+  while ((result = enumerator->Next(element)) == Enumerator::Result::Element && names.size() < 20000)
+    names.push_back(element.name);
+  EXPECT_EQ(result, Enumerator::Result::Failed);
+  EXPECT_EQ(enumerator->Next(element), Enumerator::Result::Failed);  // for good
+  // 64 steps per directory entry let about 1,600 of them through.
+  EXPECT_GE(names.size(), 1000U);
+  EXPECT_LT(names.size(), 20000U);
+  for (std::uint32_t i = 0; i < names.size(); ++i) {
+    if (names[i] != Numbered(u'N', i + 1)) {
+      ADD_FAILURE() << "element " << i << " out of order";
+      break;
+    }
+  }
+  // The allowance is the document's: no search of a damaged tree succeeds
+  // any more, not even for the name on top...
+  EXPECT_FALSE(bad->OpenStream(Numbered(u'N', 1)));
+  names.clear();
+  EXPECT_EQ(ListToEnd(*root->OpenStorage(u"Bad"), names, 10), Enumerator::Result::Failed);
+  EXPECT_TRUE(names.empty());
+  // ...while a clean tree needs no such search.
+  auto good = root->OpenStorage(u"Good");
+  ASSERT_TRUE(good);
+  EXPECT_EQ(Names(*good), (std::vector<std::u16string>{u"A", u"B", u"C"}));
+  EXPECT_TRUE(good->OpenStream(u"c"));
+
+  // Another document has an allowance of its own: one search deep down the
+  // chain is well within it.
+  root = Open(file);
+  ASSERT_TRUE(root);
+  bad = root->OpenStorage(u"Bad");
+  ASSERT_TRUE(bad);
+  EXPECT_TRUE(bad->OpenStream(Numbered(u'N', 19999)));
+  EXPECT_FALSE(bad->OpenStream(Numbered(u'N', 20001)));
+}
+
+TEST(CompoundFile, TreesSharedByManyStoragesHaveABoundedCost) {
+  // 2,000 storages each hold a stream "ZZZZZZ" whose left sibling is one
+  // chain of 2,000 streams shared by all. Each storage's tree is a clean
+  // search tree, but putting every one in order would cost 2,000 x 2,000
+  // steps: the storages listed first are whole, the later ones fail.
+  constexpr std::uint32_t kStorages = 2000;
+  constexpr std::uint32_t kShared = 2000;
+  constexpr std::uint32_t kFirstShared = 2 * kStorages + 1;
+  std::vector<TreeEntry> entries;
+  for (std::uint32_t i = 1; i <= kStorages; ++i)
+    entries.push_back({Numbered(u'S', i), kStorage, kNone, i < kStorages ? i + 1 : kNone, kStorages + i});
+  for (std::uint32_t i = 1; i <= kStorages; ++i) entries.push_back({u"ZZZZZZ", kStream, kFirstShared});
+  for (std::uint32_t i = 0; i < kShared; ++i)
+    entries.push_back({Numbered(u'A', i), kStream, kNone, i + 1 < kShared ? kFirstShared + i + 1 : kNone});
   auto root = Open(TreeFile(1, entries));
   ASSERT_TRUE(root);
-  const auto elements = List(*root, kCount + 1);
-  EXPECT_EQ(elements.size(), kCount);
-  EXPECT_EQ(elements.back().name, u"N05600");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+
+  std::size_t whole = 0;
+  std::size_t failed = 0;
+  for (std::uint32_t i = 1; i <= kStorages; ++i) {
+    auto storage = root->OpenStorage(Numbered(u's', i));
+    ASSERT_TRUE(storage);
+    std::vector<std::u16string> names;
+    const Enumerator::Result result = ListToEnd(*storage, names, kShared + 2);
+    if (result == Enumerator::Result::Done && names.size() == kShared + 1 && failed == 0) {
+      ++whole;
+    } else {
+      EXPECT_EQ(result, Enumerator::Result::Failed) << "storage " << i;
+      EXPECT_TRUE(names.empty()) << "storage " << i;
+      ++failed;
+    }
+  }
+  EXPECT_GE(whole, 100U);
+  EXPECT_GT(failed, 0U);
+  // The root's own tree was put in order before the allowance ran out.
+  EXPECT_TRUE(root->OpenStorage(Numbered(u'S', kStorages)));
 }
 
 }  // namespace

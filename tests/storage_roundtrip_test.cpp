@@ -158,6 +158,54 @@ TEST(CompoundRoundTrip, TwentyThousandStreamsInOneStorage) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+TEST(CompoundRoundTrip, FiftyThousandStreamsInOneSidedTree) {
+  // The writer's balanced tree relinked into one chain of right links in name
+  // order: still a valid search tree. Every stream is listed, and each name
+  // opens its own stream (its two bytes are its number).
+  constexpr std::uint32_t kCount = 50000;
+  std::vector<Node> streams;
+  std::vector<std::u16string> names;
+  for (std::uint32_t i = 0; i < kCount; ++i) {
+    // Ids follow this order, which is not the name order.
+    const std::uint32_t number = i * 7919 % kCount;
+    names.push_back(U16((number % 2 == 0 ? "s" : "T") + std::to_string(number)));
+    streams.push_back(StreamNode(names.back(), ByteVector{static_cast<std::uint8_t>(number),
+                                                          static_cast<std::uint8_t>(number >> 8)}));
+  }
+  CompoundImage image(StorageNode(u"", std::move(streams)));
+  std::sort(names.begin(), names.end(),
+            [](const auto& a, const auto& b) { return testing::CompareCompoundNames(a, b) < 0; });
+  std::vector<std::uint32_t> ids;
+  for (std::uint32_t id = 1; id < image.entries.size(); ++id)
+    if (image.entries[id].type == testing::kTypeStream) ids.push_back(id);
+  std::sort(ids.begin(), ids.end(), [&image](std::uint32_t a, std::uint32_t b) {
+    return testing::CompareCompoundNames(image.entries[a].name, image.entries[b].name) < 0;
+  });
+  ASSERT_EQ(ids.size(), names.size());
+  image.entries[0].child = ids.front();
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    image.entries[ids[i]].left = testing::kNoStream;
+    image.entries[ids[i]].right = i + 1 < ids.size() ? ids[i + 1] : testing::kNoStream;
+  }
+  auto root = Open(image.Bytes());
+  ASSERT_TRUE(root);
+
+  std::vector<std::u16string> listed;
+  for (const Element& e : List(*root)) listed.push_back(e.name);
+  EXPECT_EQ(listed, names);
+  std::size_t wrong = 0;
+  for (const auto& name : names) {
+    const std::uint32_t number = static_cast<std::uint32_t>(std::stoul(std::string(name.begin() + 1, name.end())));
+    auto stream = root->OpenStream(name);
+    if (!stream || ReadAll(*stream) != ByteVector{static_cast<std::uint8_t>(number),
+                                                  static_cast<std::uint8_t>(number >> 8)})
+      ++wrong;
+  }
+  EXPECT_EQ(wrong, 0U);
+  EXPECT_FALSE(root->OpenStream(u"s1"));  // 1 is odd: only "T1" exists
+  EXPECT_TRUE(root->OpenStream(u"t1"));
+}
+
 TEST(CompoundRoundTrip, TenThousandNestedStorages) {
   constexpr std::size_t kDepth = 10000;
   const ByteVector data = Pattern(300, 1);
