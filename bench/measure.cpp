@@ -1,11 +1,9 @@
 #include "bench/measure.h"
 
 #include "bench/heap_counter.h"
+#include "entry/import_steps.h"
 #include "entry/marker.h"
 #include "entry/walk.h"
-#include "output/normalize.h"
-#include "output/printf_file.h"
-#include "platform/output_folder.h"
 #include "storage/storage.h"
 
 #include <algorithm>
@@ -60,17 +58,6 @@ void SetMessage(ConversionSample& sample, const std::string& text) {
   std::snprintf(sample.message, sizeof sample.message, "%s", text.c_str());
 }
 
-// What ImportMarker does with each of its two files.
-void WriteOne(platform::OutputFolder& folder, const CMarker& model,
-              void (CMarker::*writer)(CPrintfFile&) const,
-              std::unique_ptr<platform::TemporaryFile>& file, const char* final_name) {
-  file = folder.CreateTemporary(final_name);
-  CPrintfFile text(*file);
-  (model.*writer)(text);
-  text.Close();
-  file->Finish();
-}
-
 std::uint64_t FileSize(const std::filesystem::path& path) {
   std::error_code error;
   const auto size = std::filesystem::file_size(path, error);
@@ -99,7 +86,7 @@ ConversionSample Convert(const std::filesystem::path& file, const std::filesyste
     auto model = std::make_unique<CMarker>();
     WalkReport report;
     report.record_all = record_all;
-    WalkStorage(*model, *root, &report);
+    WalkStorage(*model, *root, &report, LimitsFor(FileSize(file)));
     root.reset();
     const auto t2 = Clock::now();
     sample.walk_s = Seconds(t1, t2);
@@ -111,13 +98,7 @@ ConversionSample Convert(const std::filesystem::path& file, const std::filesyste
     if (model->m_pieces.IsEmpty()) {
       sample.status = 1;
     } else {
-      model->ValidateIndexes();
-      const std::string name = NormalizeName(model->Name);
-      auto folder = platform::OpenOutputFolder(out_dir);
-      std::unique_ptr<platform::TemporaryFile> orders, positions;
-      WriteOne(*folder, *model, &CMarker::WriteModelOrderFile, orders, "csvimprt.txt");
-      WriteOne(*folder, *model, &CMarker::WritePositionFile, positions, "posimport.txt");
-      folder->Commit(*orders, *positions);
+      const std::string name = WriteOutputFiles(*model, out_dir);
       SetMessage(sample, name);
     }
     model.reset();

@@ -5,6 +5,7 @@
 #include <lumerca/marker.h>
 
 #include "entry/com_scope.h"
+#include "entry/import_steps.h"
 #include "entry/marker.h"
 #include "entry/walk.h"
 #include "output/model_index.h"
@@ -42,19 +43,13 @@ Diagnostic ToDiagnostic(const WalkEntry& entry) {
     case WalkEntry::Outcome::NextFailed:
       return {Kind::EnumerationFailed, entry.path,
               "listing the storage failed part way; the rest of it was not read"};
+    case WalkEntry::Outcome::Overrun:
+      return {Kind::EnumerationFailed, entry.path,
+              "more elements or bytes than the document holds (storages or streams that share "
+              "their contents); the walk stopped here"};
     default:
       return {Kind::StreamSkipped, entry.path, "passed over"};
   }
-}
-
-void WriteFile(platform::OutputFolder& folder, const CMarker& model,
-               void (CMarker::*writer)(CPrintfFile&) const,
-               std::unique_ptr<platform::TemporaryFile>& file, const char* final_name) {
-  file = folder.CreateTemporary(final_name);
-  CPrintfFile text(*file);
-  (model.*writer)(text);
-  text.Close();
-  file->Finish();
 }
 
 void Import(const std::filesystem::path& file, std::string_view name,
@@ -62,13 +57,17 @@ void Import(const std::filesystem::path& file, std::string_view name,
   auto model = std::make_unique<CMarker>();
   {
     [[maybe_unused]] ComScope com;  // COM for this thread while the document is open
-    auto root = storage::OpenDocument(file);
+    // The size bounds the walk (see LimitsFor); it is taken first, so that a
+    // file replaced meanwhile can only make the walk stop early.
+    std::error_code size_error;
+    const std::uint64_t size = std::filesystem::file_size(file, size_error);
+    auto root = size_error ? nullptr : storage::OpenDocument(file);
     if (!root) {
       result.status = ImportStatus::CannotOpen;
       return;
     }
     WalkReport report;
-    WalkStorage(*model, *root, &report);
+    WalkStorage(*model, *root, &report, LimitsFor(size));
     for (const auto& entry : report.entries) result.diagnostics.push_back(ToDiagnostic(entry));
     if (report.omitted > 0) {
       result.diagnostics.push_back({Diagnostic::Kind::StreamSkipped, "",
@@ -84,21 +83,34 @@ void Import(const std::filesystem::path& file, std::string_view name,
     std::memcpy(model->Name, name.data(), name.size());
     model->Name[name.size()] = '\0';
   }
-  model->ValidateIndexes();
-  // The name handed back is computed before anything is renamed, so that
-  // nothing can fail after the files are in place.
-  std::string normalized = NormalizeName(output::FieldText(model->Name));
-
-  auto folder = platform::OpenOutputFolder(output_dir);
-  std::unique_ptr<platform::TemporaryFile> orders, positions;
-  WriteFile(*folder, *model, &CMarker::WriteModelOrderFile, orders, "csvimprt.txt");
-  WriteFile(*folder, *model, &CMarker::WritePositionFile, positions, "posimport.txt");
-  folder->Commit(*orders, *positions);
-  result.name = std::move(normalized);
+  result.name = WriteOutputFiles(*model, output_dir);
   result.status = ImportStatus::Imported;
 }
 
+void WriteFile(platform::OutputFolder& folder, const CMarker& model,
+               void (CMarker::*writer)(CPrintfFile&) const,
+               std::unique_ptr<platform::TemporaryFile>& file, const char* final_name) {
+  file = folder.CreateTemporary(final_name);
+  CPrintfFile text(*file);
+  (model.*writer)(text);
+  text.Close();
+  file->Finish();
+}
+
 }  // namespace
+
+std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir) {
+  model.ValidateIndexes();
+  // The name handed back is computed before anything is renamed, so that
+  // nothing can fail after the files are in place.
+  std::string normalized = NormalizeName(output::FieldText(model.Name));
+  auto folder = platform::OpenOutputFolder(output_dir);
+  std::unique_ptr<platform::TemporaryFile> orders, positions;
+  WriteFile(*folder, model, &CMarker::WriteModelOrderFile, orders, "csvimprt.txt");
+  WriteFile(*folder, model, &CMarker::WritePositionFile, positions, "posimport.txt");
+  folder->Commit(*orders, *positions);
+  return normalized;
+}
 
 ImportResult ImportMarker(const std::filesystem::path& file, std::string_view name,
                           const std::filesystem::path& output_dir) noexcept {

@@ -200,9 +200,32 @@ Outcome FromRead(ReadOutcome outcome) {
   return Outcome::Read;
 }
 
+// A stream whose deliveries are paid from the walk's allowance of bytes; once
+// that is spent it delivers nothing more.
+class MeteredStream final : public storage::Stream {
+public:
+  MeteredStream(storage::Stream& stream, std::uint64_t& left) : stream_(stream), left_(left) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t count) override {
+    const auto allowed = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, left_));
+    const std::uint32_t delivered = allowed == 0 && count > 0 ? 0 : stream_.Read(buffer, allowed);
+    left_ -= delivered;
+    // A read cut short by the allowance, where the stream had more to give.
+    if (allowed < count && delivered == allowed) ran_out_ = true;
+    return delivered;
+  }
+  bool ran_out() const { return ran_out_; }
+
+private:
+  storage::Stream& stream_;
+  std::uint64_t& left_;
+  bool ran_out_ = false;
+};
+
 class Walker {
 public:
-  Walker(CMarker& model, WalkReport* report) : model_(model), report_(report) {}
+  Walker(CMarker& model, WalkReport* report, WalkLimits limits)
+      : model_(model), report_(report), elements_left_(limits.elements), bytes_left_(limits.bytes) {}
 
   void Run(storage::Storage& root) {
     Enter(nullptr, root, u"", 0);
@@ -242,6 +265,12 @@ private:
         return;
     }
 
+    if (elements_left_ == 0) {
+      Overrun(element);
+      return;
+    }
+    --elements_left_;
+
     if (IsPropertySetName(element.name) ||
         (element.type != kStorageType && element.type != kStreamType)) {
       Record(&element.name, depth, element.type, element.size, "", Outcome::PassedOver);
@@ -271,9 +300,21 @@ private:
     }
     const char* reader = "";
     const auto size = static_cast<std::uint32_t>(element.size & 0xFFFFFFFFu);
-    const ReadOutcome outcome = DispatchStream(model_, element.name, size, *stream, &reader);
+    MeteredStream metered(*stream, bytes_left_);
+    const ReadOutcome outcome = DispatchStream(model_, element.name, size, metered, &reader);
     stream.reset();
+    if (metered.ran_out()) {
+      Overrun(element, reader);
+      return;
+    }
     Record(&element.name, depth, element.type, element.size, reader, FromRead(outcome));
+  }
+
+  // The walk has met more than the document holds: it records the element
+  // and ends.
+  void Overrun(const storage::Element& element, const char* reader = "") {
+    Record(&element.name, levels_.top().depth, element.type, element.size, reader, Outcome::Overrun);
+    while (!levels_.empty()) levels_.pop();
   }
 
   // Entries for elements carry the element's path; entries for a storage
@@ -287,6 +328,7 @@ private:
     }
     WalkEntry entry;
     entry.path = levels_.PathTo(leaf);
+    if (leaf) entry.name = Utf16ToUtf8(*leaf);
     entry.depth = depth;
     entry.type = type;
     entry.size = size;
@@ -297,13 +339,16 @@ private:
 
   CMarker& model_;
   WalkReport* report_;
+  std::uint64_t elements_left_;
+  std::uint64_t bytes_left_;
   LevelStack levels_;
 };
 
 }  // namespace
 
-void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report) {
-  Walker(model, report).Run(root);
+void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report,
+                 WalkLimits limits) {
+  Walker(model, report, limits).Run(root);
 }
 
 ReadOutcome DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,

@@ -24,11 +24,14 @@ struct WalkEntry {
     OpenFailed,  // "failed IStorage::OpenStorage" / "failed IStorage::OpenStream"
     EnumFailed,  // "failed IStorage::Enum"
     NextFailed,  // "failed IEnumSTATSTG::Next"
+    Overrun,     // more elements met, or more bytes read, than the document holds:
+                 // storages or streams that share their contents; the walk ended here
   };
   // An element's entry names the element; an EnumFailed or NextFailed entry
   // names the storage whose elements were lost, with those elements' depth.
   std::string path;          // UTF-8, '/'-separated from the root ("" for the root);
                              // a path of more than 512 bytes keeps its end behind ".../"
+  std::string name;          // UTF-8, the element's own name ("" in a storage's entry)
   int depth = 0;             // 0 for the root's own elements
   std::uint32_t type = 0;    // storage::ElementType value
   std::uint64_t size = 0;
@@ -47,7 +50,23 @@ struct WalkReport {
 // throws for a damaged document: a storage that cannot be enumerated, or one of
 // whose elements cannot be opened, ends the walk of that storage and its parent
 // goes on. Exceptions other than those (memory exhausted) propagate.
-void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report = nullptr);
+//
+// Every element of a sound document has a directory entry of its own and every
+// stream sectors of its own, so a walk that meets more elements, or reads more
+// bytes, than `limits` allows goes round a storage that lies inside itself, or
+// through storages or streams that share their contents. It ends there: the
+// stream being read when the bytes ran out delivers no more, and nothing else
+// is opened.
+struct WalkLimits {
+  std::uint64_t elements = UINT64_MAX;
+  std::uint64_t bytes = UINT64_MAX;
+};
+void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report = nullptr,
+                 WalkLimits limits = {});
+
+// What a document of `file_size` bytes can hold: a directory entry takes 128
+// bytes, and no stream's bytes are another's.
+constexpr WalkLimits LimitsFor(std::uint64_t file_size) { return {file_size / 128, file_size}; }
 
 // Hands one stream to the reader that its name selects; returns the reader's
 // name through `reader` and what it made of the stream.

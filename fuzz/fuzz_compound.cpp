@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto model = std::make_unique<CMarker>();
   WalkReport report;
   report.record_all = true;
-  WalkStorage(*model, *root, &report);
+  WalkStorage(*model, *root, &report, LimitsFor(size));
   if (!model->m_pieces.IsEmpty()) WriteBoth(*model);
 
   // The second pass reads in chunks whose size depends on the input, so that

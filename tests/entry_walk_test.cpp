@@ -12,6 +12,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace lumerca {
@@ -41,7 +42,8 @@ std::vector<int> Tags(const CMarker& model) {
 
 std::string Describe(const WalkEntry& e) {
   static const char* const names[] = {"Read",       "Short",      "Skipped",    "Entered",
-                                      "PassedOver", "OpenFailed", "EnumFailed", "NextFailed"};
+                                      "PassedOver", "OpenFailed", "EnumFailed", "NextFailed",
+                                      "Overrun"};
   return std::string(names[static_cast<int>(e.outcome)]) + " '" + e.path + "' d" +
          std::to_string(e.depth) + " t" + std::to_string(e.type) +
          (*e.reader ? std::string(" ") + e.reader : std::string());
@@ -405,6 +407,78 @@ TEST(WalkStorage, ReportStaysBoundedOnHostileShapes) {
   EXPECT_LT(path.size(), 600u);
   EXPECT_TRUE(path.ends_with("/NESTED/NESTED/0.CUTS")) << path;
   EXPECT_EQ(report.entries[0].depth, 3000);
+}
+
+// A backend may let a walk into a storage that lies inside itself, or through
+// storages that share their elements; the walk ends once it has met more
+// elements than the document can hold, keeping what it read.
+TEST(WalkStorage, StorageInsideItselfEndsTheWalk) {
+  const auto walk = [](MemoryDocument& doc, std::uint64_t elements) {
+    auto root = doc.OpenRoot();
+    CMarker model;
+    WalkReport report;
+    WalkStorage(model, *root, &report, {elements, UINT64_MAX});
+    return std::pair{Tags(model), Describe(report)};
+  };
+  {
+    MemoryDocument doc;
+    const Id a = doc.AddStorage(kRoot, u"A");
+    doc.AddStream(a, u"PIECES", Pieces({7}));
+    doc.Link(a, a);
+    const auto [tags, report] = walk(doc, 9);
+    // A, PIECES, A, PIECES, ...: the tenth element (a fifth PIECES) is one too many.
+    EXPECT_EQ(tags, std::vector<int>(4, 7));
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(report.back().rfind("Overrun ", 0), 0u) << report.back();
+    EXPECT_EQ(doc.live_objects(), 0u);
+  }
+  {
+    // Two storages share one child storage, level after level: 2^30 elements
+    // to walk without the bound.
+    MemoryDocument doc;
+    Id level = kRoot;
+    for (int i = 0; i < 30; ++i) {
+      const Id left = doc.AddStorage(level, u"L");
+      const Id right = doc.AddStorage(level, u"R");
+      const Id shared = doc.AddStorage(left, u"S");
+      doc.Link(right, shared);
+      level = shared;
+    }
+    const auto [tags, report] = walk(doc, LimitsFor(128 * 1000).elements);
+    EXPECT_EQ(report.back().rfind("Overrun ", 0), 0u) << report.back();
+  }
+}
+
+// Streams are paid from an allowance of bytes: a walk within it reads all, and
+// the stream that runs it out delivers nothing more, enters nothing, and ends
+// the walk.
+TEST(WalkStorage, ByteAllowance) {
+  const ByteVector pieces = Pieces({1, 2});
+  const auto walk = [&](std::uint64_t bytes, Reads* notes_reads) {
+    MemoryDocument doc;
+    doc.AddStream(kRoot, u"PIECES", pieces);
+    const Id notes = doc.AddStream(kRoot, u"NOTES", ByteVector(100, 1));
+    auto root = doc.OpenRoot();
+    CMarker model;
+    WalkReport report;
+    WalkStorage(model, *root, &report, {UINT64_MAX, bytes});
+    *notes_reads = doc.Reads(notes);
+    return std::pair{Tags(model), Describe(report)};
+  };
+  Reads notes;
+  auto [tags, report] = walk(pieces.size() + 100, &notes);
+  EXPECT_EQ(tags, (std::vector<int>{1, 2}));
+  EXPECT_TRUE(report.empty());
+  EXPECT_EQ(notes, Reads({16, 16, 16, 16, 16, 16, 4}));
+
+  std::tie(tags, report) = walk(pieces.size() + 99, &notes);
+  EXPECT_EQ(tags, (std::vector<int>{1, 2}));
+  EXPECT_EQ(report, (std::vector<std::string>{"Overrun 'NOTES' d0 t2 SkipBytes"}));
+
+  std::tie(tags, report) = walk(pieces.size() - 1, &notes);
+  EXPECT_TRUE(tags.empty());
+  EXPECT_EQ(report, (std::vector<std::string>{"Overrun 'PIECES' d0 t2 CMarkerPieces"}));
+  EXPECT_TRUE(notes.empty());
 }
 
 TEST(WalkStorage, StreamSizeIsTheLow32Bits) {

@@ -389,6 +389,38 @@ TEST_F(HostileImport, DirectoryCycles) {
   }
 }
 
+// Forty storages, listed after the root's streams, whose PIECES streams all
+// name the sectors of the root's: the
+// walk reads no more bytes than the document holds, so the model stays a small
+// multiple of the file, and the import says where it stopped.
+TEST_F(HostileImport, StreamsSharingTheirSectors) {
+  Node root = MarkerDocument(BigBlouse());
+  for (int i = 0; i < 40; ++i) {
+    Node storage = StorageNode(U16("SHARED" + std::to_string(10 + i)));
+    storage.children.push_back(StreamNode(u"PIECES", PiecesStream({PieceSpec{}})));
+    root.children.push_back(std::move(storage));
+  }
+  CompoundImage image(root);
+  const DirectoryEntry& shared = image.entries[image.Find(u"PIECES")];
+  ASSERT_FALSE(shared.in_mini_stream);
+  for (int i = 0; i < 40; ++i) {
+    DirectoryEntry& copy = image.entries[image.Find(U16("SHARED" + std::to_string(10 + i) + "/PIECES"))];
+    copy.start_sector = shared.start_sector;
+    copy.size = shared.size;
+  }
+  const ByteVector bytes = image.Bytes();
+  const auto result = Expect(bytes, kImported);
+  const std::string positions = Current().positions;
+  const std::size_t pieces = CountLines(positions, "FRONT,") + CountLines(positions, "BACK,") +
+                             CountLines(positions, "SLEEVE,");
+  // Each whole copy of the 5,162-byte stream adds 60 pieces.
+  EXPECT_GE(pieces, 120u);
+  EXPECT_LE(pieces, bytes.size() / shared.size * 60);
+  EXPECT_TRUE(std::any_of(result.diagnostics.begin(), result.diagnostics.end(), [](const Diagnostic& d) {
+    return d.kind == Diagnostic::Kind::EnumerationFailed && d.path.ends_with("/PIECES");
+  }));
+}
+
 // The name length field is not trusted: the name is the 32-unit field up to
 // its first NUL, whatever the length says.
 TEST_F(HostileImport, NameLengthsZeroOddAndAbove64) {

@@ -93,6 +93,7 @@ const char* OutcomeName(WalkEntry::Outcome outcome) {
     case Outcome::OpenFailed: return "cannot open";
     case Outcome::EnumFailed: return "cannot list";
     case Outcome::NextFailed: return "listing failed";
+    case Outcome::Overrun: return "walk stopped";
   }
   return "unknown";
 }
@@ -124,6 +125,9 @@ json Why(const WalkEntry& entry, const std::string& name) {
       return "the storage cannot be listed; none of its elements was read";
     case Outcome::NextFailed:
       return "listing the storage failed part way; its remaining elements were not read";
+    case Outcome::Overrun:
+      return "the walk met more elements, or read more bytes, than the document holds, so "
+             "storages or streams share their contents; the walk stopped here";
   }
   return nullptr;
 }
@@ -134,7 +138,7 @@ bool IsTrouble(WalkEntry::Outcome outcome) {
 }
 
 // A path of at most about kMaxPath bytes: a longer one (a deep nest of
-// storages) keeps its last components after "…/", so that the dump stays
+// storages) keeps its last components after ".../", so that the dump stays
 // linear in the size of the file.
 constexpr std::size_t kMaxPath = 512;
 
@@ -146,35 +150,28 @@ std::string ShortPath(const std::string& path) {
     start = path.size() - kMaxPath;
     while (start < path.size() && (static_cast<unsigned char>(path[start]) & 0xC0) == 0x80) ++start;
   }
-  std::string shortened = "\u2026";
+  std::string shortened = "...";
   shortened += path.substr(start);
   return shortened;
 }
 
-// The walk in the order it met the elements. An element's own name is its
-// path less the path of the storage that holds it (names may hold '/'), and
-// `parent` is the position in the walk of that storage (-1 for the root). An
-// entry for a storage whose listing failed names that storage.
+// The walk in the order it met the elements. `parent` is the position in the
+// walk of the storage that holds the element (-1 for the root). An entry for a
+// storage whose listing failed names that storage.
 void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble) {
   using Outcome = WalkEntry::Outcome;
-  // For the storage whose elements lie at depth d: the length of its path and
-  // its position in the walk.
-  std::vector<std::size_t> prefix{0};
+  // For the storage whose elements lie at depth d: its position in the walk.
   std::vector<long long> parent{-1};
   out << "\"walk\": [";
   std::size_t position = 0;
   for (const WalkEntry& entry : report.entries) {
     const auto depth = static_cast<std::size_t>(entry.depth < 0 ? 0 : entry.depth);
-    const bool known = depth < prefix.size();
     json record;
     record["depth"] = depth;
-    record["parent"] = known ? parent[depth] : -1;
+    record["parent"] = depth < parent.size() ? parent[depth] : -1;
     const bool storage_note = entry.outcome == Outcome::EnumFailed || entry.outcome == Outcome::NextFailed;
-    std::string name;
     if (!storage_note) {
-      const std::size_t start = depth == 0 || !known ? 0 : prefix[depth] + 1;
-      name = start <= entry.path.size() ? entry.path.substr(start) : entry.path;
-      record["name"] = name;
+      record["name"] = entry.name;
       record["type"] = TypeName(entry.type);
       record["size"] = entry.size;
       if (entry.reader[0] != '\0') record["reader"] = entry.reader;
@@ -182,16 +179,14 @@ void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble
       record["storage"] = ShortPath(entry.path);
     }
     record["outcome"] = OutcomeName(entry.outcome);
-    json why = Why(entry, name);
+    json why = Why(entry, entry.name);
     if (!why.is_null()) {
       record["why"] = std::move(why);
       if (!storage_note) record["path"] = ShortPath(entry.path);
     }
     if (IsTrouble(entry.outcome)) ++trouble;
     if (entry.outcome == Outcome::Entered) {
-      prefix.resize(depth + 2);
       parent.resize(depth + 2);
-      prefix[depth + 1] = entry.path.size();
       parent[depth + 1] = static_cast<long long>(position);
     }
     out << (position == 0 ? "\n" : ",\n") << Dump(record);
@@ -351,11 +346,13 @@ json Verdict(const CMarker& m) {
 }  // namespace
 
 std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report) {
-  auto root = storage::OpenDocument(file);
+  std::error_code size_error;
+  const std::uint64_t size = std::filesystem::file_size(file, size_error);
+  auto root = size_error ? nullptr : storage::OpenDocument(file);
   if (!root) return nullptr;
   auto model = std::make_unique<CMarker>();
   report.record_all = true;
-  WalkStorage(*model, *root, &report);
+  WalkStorage(*model, *root, &report, LimitsFor(size));
   return model;
 }
 

@@ -197,6 +197,10 @@ MemoryDocument::Id MemoryDocument::AddElement(Id parent, std::u16string name, st
   return id;
 }
 
+void MemoryDocument::Link(Id parent, Id element) {
+  entries_.at(element);
+  entries_.at(parent).children.push_back(element);
+}
 void MemoryDocument::FailEnum(Id storage) { entries_.at(storage).fail_enum = true; }
 void MemoryDocument::FailNext(Id storage, std::size_t position) {
   entries_.at(storage).fail_next_at = position;

@@ -57,6 +57,8 @@ public:
   Id AddElement(Id parent, std::u16string name, std::uint32_t type, std::uint64_t size = 0);
 
   // Damage.
+  void Link(Id parent, Id element);                // `element` is listed in `parent` too (a storage
+                                                   // inside itself, or two sharing one child)
   void FailEnum(Id storage);                       // EnumElements gives no enumerator
   void FailNext(Id storage, std::size_t position); // Next fails instead of delivering child `position`
   void FailOpen(Id element);                       // OpenStorage / OpenStream of it fails

@@ -1,0 +1,19 @@
+#pragma once
+
+// The last step of an import, for the tools that measure or inspect the import
+// step by step: checking the cross-references and writing both files.
+
+#include "entry/marker.h"
+
+#include <filesystem>
+#include <string>
+
+namespace lumerca {
+
+// Checks every cross-reference that the writers follow (IndexOutOfRange),
+// writes csvimprt.txt and posimport.txt under temporary names in
+// `output_dir` and renames both into place (OutputError). Returns the
+// normalised marker name, which is computed before anything is renamed.
+std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir);
+
+}  // namespace lumerca
