@@ -21,15 +21,24 @@ build-win32/bin by default); when they are missing the tests fail.
   threads    ComScope and calls of the DLL on threads in every COM state,
              and parallel calls
   pe-image   the DLL's exports, imports and DllCharacteristics
+  hostile-containers
+             the damaged containers of the catalogue of hostile inputs,
+             imported natively and by the DLL through the system's structured
+             storage, each under a time and memory limit; prints the table of
+             outcomes and checks it against what Wine is known to do
 """
 
 import argparse
 import difflib
 import os
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import sys
+import tempfile
+import time
 from pathlib import Path
 
 WINE_TIMEOUT = 300
@@ -454,6 +463,246 @@ def cmd_threads(ctx):
         raise Failure("\n".join(failures))
 
 
+# -- hostile containers -----------------------------------------------------
+
+HOSTILE_TIME_LIMIT = 30  # seconds for each run; the slowest case takes under 10
+KNOWN_HANG_TIME_LIMIT = 10  # for the cases where Wine is known to hang
+# Memory committed by the Wine process (RLIMIT_DATA). An address-space limit
+# (RLIMIT_AS) would not do: Wine reserves most of the 4 GiB of a 32-bit process
+# at start-up, and fails to start under any limit below that.
+HOSTILE_MEMORY_LIMIT = 2 << 30
+# A peak resident size (the process's own, from wait4) from which a run is
+# taken to have exhausted its memory: the largest case needs 20 MiB, Wine's
+# start-up included.
+MEMORY_EXHAUSTED_KIB = 256 << 10
+
+# What the DLL does under Wine where that is not what the native build does:
+# case -> (outcome, why). An outcome is the result ("1", "0", "-1"), or "hang"
+# (still running at the time limit) or "crash" (an exit status lumerca-host
+# never gives); " memory" follows when the peak reached MEMORY_EXHAUSTED_KIB.
+# Every other case must give the native result, within the memory bound. A
+# case that stops behaving as listed fails the test, so that a change in Wine,
+# or in the backend, is noticed.
+WINE_LENIENT_HEADER = ("Wine checks only the sector sizes (512 or 4096, mini 64) and the 4096-byte "
+                       "cutoff, and reads the FAT and DIFAT lazily: it opens the document and "
+                       "reads it whole, where the portable reader rejects the header")
+WINE_CHAIN_INDEX = ("Wine indexes a FAT chain up to its end: on a loop the index doubles until "
+                    "an allocation of about 800 MB fails (about 400 MiB committed)")
+WINE_ANY_ROOT = ("Wine opens the document whatever the type of its first directory entry; the "
+                 "portable reader rejects a root that is not a root")
+WINE_UNKNOWN_TYPE = ("Wine's enumerator reports an entry of unknown type as a stream, then refuses "
+                     "to open it; a failed OpenStream loses the rest of the storage, here PIECES")
+WINE_STORAGE_IN_ITSELF = ("Wine opens a storage that lies inside itself again at every level; the "
+                          "walk stops once it has met more elements than the document can hold "
+                          "(one per 128 bytes), before the root's PIECES, which sorts after the "
+                          "storage: no pieces. The portable reader lists such a storage once, "
+                          "under its first parent")
+WINE_HOSTILE_OUTCOMES = {
+    "v4-512-byte-sectors": ("1", WINE_LENIENT_HEADER),
+    "fat-sectors-fffffff0": ("1", WINE_LENIENT_HEADER),
+    # The FAT sectors this document uses are all named in the header.
+    "difat-loop": ("1", WINE_LENIENT_HEADER),
+    "offset-32-difat-sector": ("1", WINE_LENIENT_HEADER),
+    "type-0-root": ("1", WINE_ANY_ROOT),
+    "type-3-root": ("1", WINE_ANY_ROOT),
+    "type-6-root": ("1", WINE_ANY_ROOT),
+    "type-ff-root": ("1", WINE_ANY_ROOT),
+    # A version 3 file read with 4096-byte sectors: its FAT is the zeros past
+    # the end of the file, so every chain loops on sector 0. The open fails.
+    "sector-shift-12": ("0 memory", WINE_CHAIN_INDEX),
+    "directory-chain-loop": ("0 memory", WINE_CHAIN_INDEX + "; the open fails"),
+    "stream-chain-loop-0": ("-1 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
+    "stream-chain-loop-3": ("-1 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
+    "stream-chain-loop-9": ("-1 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
+    # The portable reader stops the mini FAT at the loop, having all of it.
+    "mini-fat-chain-loop": ("0 memory", WINE_CHAIN_INDEX + "; on the mini FAT's chain the open "
+                            "fails"),
+    "mini-fat-self-loop": ("0", "Wine follows the mini FAT's loop: PIECES reads as its first "
+                           "64 bytes over and over, whose records fail the cross-reference "
+                           "checks; the portable reader rejects the stream (no pieces)"),
+    "cycle-own-sibling": ("hang", "Wine's IEnumSTATSTG::Next never returns (the lister hangs "
+                          "before its first element)"),
+    "cycle-two-siblings": ("hang", "Wine's IEnumSTATSTG::Next never returns (the lister hangs "
+                           "before its first element)"),
+    "cycle-child-is-itself": ("-1", WINE_STORAGE_IN_ITSELF),
+    "cycle-child-is-parents-tree": ("-1", WINE_STORAGE_IN_ITSELF),
+    "type-0-cuts": ("-1", WINE_UNKNOWN_TYPE),
+    "type-3-cuts": ("-1", WINE_UNKNOWN_TYPE),
+    "type-6-cuts": ("-1", WINE_UNKNOWN_TYPE),
+    "type-ff-cuts": ("-1", WINE_UNKNOWN_TYPE),
+}
+
+
+class LimitedRun:
+    """What became of one process run under a time limit and, if given, a limit on
+    the memory it commits."""
+
+    def __init__(self, command, env=None, memory=None, timeout=HOSTILE_TIME_LIMIT):
+        def limit():
+            if memory is not None:
+                resource.setrlimit(resource.RLIMIT_DATA, (memory, memory))
+
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            start = time.monotonic()
+            # A session of its own, so that a process killed at the time limit
+            # takes the processes it started with it.
+            process = subprocess.Popen([*map(str, command)], env=env, stdin=subprocess.DEVNULL,
+                                       stdout=out, stderr=err, preexec_fn=limit,
+                                       start_new_session=True)
+            self.timed_out = False
+            while True:
+                pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+                if pid:
+                    break
+                if time.monotonic() - start > timeout:
+                    self.timed_out = True
+                    os.killpg(process.pid, signal.SIGKILL)
+                    pid, status, usage = os.wait4(process.pid, 0)
+                    break
+                time.sleep(0.01)
+            self.seconds = time.monotonic() - start
+            self.code = os.waitstatus_to_exitcode(status)
+            process.returncode = self.code  # reaped here, not by Popen
+            # The peak of the process (and of those it waited for), in KiB.
+            self.peak_kib = usage.ru_maxrss
+            out.seek(0)
+            err.seek(0)
+            self.stdout = out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+            self.stderr = err.read().decode("utf-8", "replace")
+
+    def host_outcome(self):
+        """The DLL's outcome (see WINE_HOSTILE_OUTCOMES) from a run of lumerca-host."""
+        results = {0: 1, 1: 0, 3: -1}
+        if self.timed_out:
+            outcome = "hang"
+        elif self.code not in results:
+            outcome = "crash"
+        else:
+            result, _ = parse_host_output(self.stdout, self.stderr)
+            if result != results[self.code]:
+                raise Failure(f"lumerca-host printed result {result} but exited with {self.code}")
+            outcome = str(result)
+        return outcome + (" memory" if self.peak_kib >= MEMORY_EXHAUSTED_KIB else "")
+
+
+def listing_summary(run, name):
+    """A short account of one document's listing by lumerca-stg-list: the
+    elements listed, those that failed to open or enumerate, and how the
+    lister ended when it did not end normally (it recurses into storages, so
+    a storage nested in itself overflows its stack)."""
+    lines = split_listing(run.stdout).get(name, [])
+    if lines == ["open-failed"]:
+        summary = "rejected"
+    else:
+        failed = sum(1 for line in lines if re.search(r"\t(open|enum|next)-failed$", line))
+        depth = max((line.split("\t")[0].count("/") for line in lines), default=0)
+        summary = f"{len(lines)} el." + (f", {failed} failed" if failed else "")
+        if depth > 20:
+            summary += f", depth {depth}"
+    if run.timed_out:
+        summary += ", then hang"
+    elif run.code != 0:
+        summary += f", then crash ({run.code})"
+    return summary
+
+
+def cmd_hostile_containers(ctx):
+    ctx.require_dll()
+    base = ctx.work / "hostile-containers"
+    shutil.rmtree(base, ignore_errors=True)
+    cases_dir = base / "cases"
+    cases_dir.mkdir(parents=True)
+    cases = ctx.native(ctx.args.hostile, cases_dir).split()
+    if len(cases) < 60:
+        raise Failure(f"only {len(cases)} cases were written")
+    unknown = sorted(set(WINE_HOSTILE_OUTCOMES) - set(cases))
+    if unknown:
+        raise Failure(f"expected outcomes of cases that do not exist: {unknown}")
+    if not (ctx.prefix / "system.reg").is_file():
+        raise Failure(f"the Wine prefix {ctx.prefix} is not set up (test wine.setup)")
+    host = ctx.win_binary("lumerca-host.exe")
+    lister = ctx.win_binary("lumerca-stg-list.exe")
+
+    version = subprocess.run([ctx.args.wine, "--version"], env=ctx.env(), capture_output=True,
+                             text=True).stdout.strip()
+    print(f"{version}; limits: {HOSTILE_TIME_LIMIT} s ({KNOWN_HANG_TIME_LIMIT} s where Wine is "
+          f"known to hang), {HOSTILE_MEMORY_LIMIT >> 20} MiB committed")
+    rows, failures = [], []
+    started = time.monotonic()
+    for case in cases:
+        path = cases_dir / (case + ".mrk")
+        file = case + ".mrk"
+
+        # The native side: our responsibility whole.
+        native_out = base / "native" / case
+        native_out.mkdir(parents=True)
+        for sentinel, text in SENTINEL.items():
+            (native_out / sentinel).write_bytes(text)
+        native_run = LimitedRun([ctx.args.native_convert, native_out, path])
+        if native_run.timed_out or native_run.code != 0:
+            failures.append(f"{case}: the native import "
+                            f"{'hung' if native_run.timed_out else f'exited with {native_run.code}'}"
+                            f"\n{native_run.stderr[-2000:]}")
+            native = "crash"
+        else:
+            native = parse_host_output(native_run.stdout, native_run.stderr)[0]
+        portable = listing_summary(LimitedRun([ctx.args.native_list, path]), file)
+
+        # The DLL through the system's structured storage.
+        ctx.clean_out_folder()
+        for sentinel, text in SENTINEL.items():
+            (ctx.out_folder / sentinel).write_bytes(text)
+        expected, why = WINE_HOSTILE_OUTCOMES.get(case, (str(native), None))
+        limit = KNOWN_HANG_TIME_LIMIT if expected == "hang" else HOSTILE_TIME_LIMIT
+        dll_run = LimitedRun([ctx.args.wine, host, win_path(path)], env=ctx.env(),
+                             memory=HOSTILE_MEMORY_LIMIT, timeout=limit)
+        dll = dll_run.host_outcome()
+        dll_files = folder_state(ctx.out_folder)
+        if dll.startswith("1"):
+            native_files = folder_state(native_out)
+            if native == 1 and dll_files != native_files:
+                failures.append(describe_difference(case, dll_files, native_files))
+        elif dll_files != SENTINEL:
+            failures.append(f"{case}: the DLL gave {dll} and changed the earlier output files")
+
+        # What the system's structured storage makes of the document alone:
+        # where the DLL hung, whether Wine's own calls hang (the lister prints
+        # nothing more) or go on delivering elements.
+        com = listing_summary(
+            LimitedRun([ctx.args.wine, lister, win_path(path)], env=ctx.env(),
+                       memory=HOSTILE_MEMORY_LIMIT,
+                       timeout=KNOWN_HANG_TIME_LIMIT if dll.startswith("hang") else HOSTILE_TIME_LIMIT),
+            file)
+
+        if dll.startswith("crash") and com.startswith("rejected"):
+            failures.append(f"{case}: the DLL crashed (exit {dll_run.code}) on a document that "
+                            f"the system's structured storage refuses to open\n{dll_run.stderr[-2000:]}")
+        elif dll != expected:
+            failures.append(f"{case}: the DLL gave {dll}, expected {expected}"
+                            + (f" (known: {why})" if why else f" (the native result)"))
+        elif why is not None and expected == str(native):
+            failures.append(f"{case}: the DLL now agrees with the native result {native}: "
+                            "remove it from WINE_HOSTILE_OUTCOMES")
+        peak = f"{dll_run.peak_kib / 1024:.0f} MiB" if dll_run.peak_kib else "?"
+        mark = "" if dll == str(native) else ("known" if why is not None else "DIFFERS")
+        rows.append((case, str(native), portable, str(dll), com, f"{dll_run.seconds:.2f} s", peak, mark))
+
+    header = ("case", "native", "portable reader", "DLL", "Wine's reader", "DLL time",
+              "DLL peak", "")
+    widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
+    for row in [header] + rows:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+    print(f"{len(rows)} cases in {time.monotonic() - started:.0f} s")
+    reasons = {}
+    for case, (_, why) in WINE_HOSTILE_OUTCOMES.items():
+        reasons.setdefault(why, []).append(case)
+    print("\nKnown behaviour of Wine's structured storage:")
+    for why, known in reasons.items():
+        print(f"- {', '.join(known)}: {why}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
 # -- the PE image -----------------------------------------------------------
 
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "user32.dll",
@@ -512,6 +761,7 @@ COMMANDS = {
     "long-path": cmd_long_path,
     "threads": cmd_threads,
     "pe-image": cmd_pe_image,
+    "hostile-containers": cmd_hostile_containers,
 }
 
 
@@ -528,6 +778,7 @@ def main():
     parser.add_argument("--fixtures")
     parser.add_argument("--native-convert")
     parser.add_argument("--native-list")
+    parser.add_argument("--hostile")
     args = parser.parse_args()
     try:
         COMMANDS[args.command](Context(args))
