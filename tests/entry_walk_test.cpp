@@ -409,16 +409,21 @@ TEST(WalkStorage, ReportStaysBoundedOnHostileShapes) {
   EXPECT_EQ(report.entries[0].depth, 3000);
 }
 
+// The pieces' tags and the report of a walk of `doc` within `limits`.
+std::pair<std::vector<int>, std::vector<std::string>> WalkWithin(MemoryDocument& doc, WalkLimits limits) {
+  auto root = doc.OpenRoot();
+  CMarker model;
+  WalkReport report;
+  WalkStorage(model, *root, &report, limits);
+  return {Tags(model), Describe(report)};
+}
+
 // A backend may let a walk into a storage that lies inside itself, or through
 // storages that share their elements; the walk ends once it has met more
 // elements than the document can hold, keeping what it read.
 TEST(WalkStorage, StorageInsideItselfEndsTheWalk) {
   const auto walk = [](MemoryDocument& doc, std::uint64_t elements) {
-    auto root = doc.OpenRoot();
-    CMarker model;
-    WalkReport report;
-    WalkStorage(model, *root, &report, {elements, UINT64_MAX});
-    return std::pair{Tags(model), Describe(report)};
+    return WalkWithin(doc, {elements, UINT64_MAX});
   };
   {
     MemoryDocument doc;
@@ -458,12 +463,9 @@ TEST(WalkStorage, ByteAllowance) {
     MemoryDocument doc;
     doc.AddStream(kRoot, u"PIECES", pieces);
     const Id notes = doc.AddStream(kRoot, u"NOTES", ByteVector(100, 1));
-    auto root = doc.OpenRoot();
-    CMarker model;
-    WalkReport report;
-    WalkStorage(model, *root, &report, {UINT64_MAX, bytes});
+    auto walked = WalkWithin(doc, {UINT64_MAX, bytes});
     *notes_reads = doc.Reads(notes);
-    return std::pair{Tags(model), Describe(report)};
+    return walked;
   };
   Reads notes;
   auto [tags, report] = walk(pieces.size() + 100, &notes);

@@ -49,20 +49,6 @@ struct OutputPair {
   std::string positions;
 };
 
-// Blouse with 60 pieces: its PIECES stream (5,162 bytes) lies in regular
-// sectors, the other streams in the mini stream.
-MarkerSpec BigBlouse() {
-  MarkerSpec spec = BlouseMarker();
-  spec.pieces.clear();
-  for (std::int16_t i = 0; i < 60; ++i) {
-    PieceSpec piece;
-    piece.croix_index = static_cast<std::int16_t>(i % 6);
-    piece.place_x = static_cast<float>(i);
-    spec.pieces.push_back(piece);
-  }
-  return spec;
-}
-
 // A MARKER stream whose four text lengths are given as they stand, followed
 // by `texts`.
 ByteVector RawMarkerStream(std::int16_t text1, std::int16_t name, std::int16_t text3,
@@ -320,19 +306,6 @@ TEST_F(HostileImport, MiniStreamOffsetBeyondTheMiniStream) {
     CompoundImage image(MarkerDocument(BlouseMarker()));
     image.entries[0].size = 64;
     Expect(image.Bytes(), kNoPieces);
-  }
-}
-
-// The descent from a leaf of the root's tree.
-std::uint32_t SomeLeaf(const CompoundImage& image, std::uint32_t top, std::uint32_t* parent) {
-  std::uint32_t id = top;
-  *parent = kNoStream;
-  for (;;) {
-    const auto& e = image.entries[id];
-    const std::uint32_t next = e.left != kNoStream ? e.left : e.right;
-    if (next == kNoStream) return id;
-    *parent = id;
-    id = next;
   }
 }
 

@@ -460,4 +460,16 @@ ByteVector WriteCompoundFile(const Node& root, const WriteOptions& options) {
   return CompoundImage(root, options).TakeBytes();
 }
 
+std::uint32_t SomeLeaf(const CompoundImage& image, std::uint32_t top, std::uint32_t* parent) {
+  std::uint32_t id = top;
+  *parent = kNoStream;
+  for (;;) {
+    const auto& e = image.entries[id];
+    const std::uint32_t next = e.left != kNoStream ? e.left : e.right;
+    if (next == kNoStream) return id;
+    *parent = id;
+    id = next;
+  }
+}
+
 }  // namespace lumerca::testing

@@ -192,4 +192,8 @@ private:
   ByteVector file_;  // header area and every sector; stream data in place
 };
 
+// A leaf of the tree under `top`, reached by left links where there are any;
+// `parent` receives the entry above it (kNoStream for none).
+std::uint32_t SomeLeaf(const CompoundImage& image, std::uint32_t top, std::uint32_t* parent);
+
 }  // namespace lumerca::testing

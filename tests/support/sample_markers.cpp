@@ -90,4 +90,16 @@ MarkerSpec JacketMarker() {
   return spec;
 }
 
+MarkerSpec BigBlouse() {
+  MarkerSpec spec = BlouseMarker();
+  spec.pieces.clear();
+  for (std::int16_t i = 0; i < 60; ++i) {
+    PieceSpec piece;
+    piece.croix_index = static_cast<std::int16_t>(i % 6);
+    piece.place_x = static_cast<float>(i);
+    spec.pieces.push_back(piece);
+  }
+  return spec;
+}
+
 }  // namespace lumerca::testing

@@ -16,4 +16,8 @@ MarkerSpec BlouseMarker();
 // import reads past.
 MarkerSpec JacketMarker();
 
+// Blouse with 60 pieces: its PIECES stream (5,162 bytes) lies in regular
+// sectors, the other streams in the mini stream.
+MarkerSpec BigBlouse();
+
 }  // namespace lumerca::testing

@@ -60,20 +60,6 @@ std::string Hex(std::uint32_t value) {
   return buffer;
 }
 
-// Blouse with 60 pieces: its PIECES stream (5,162 bytes) lies in regular
-// sectors, the other streams in the mini stream.
-MarkerSpec BigBlouse() {
-  MarkerSpec spec = BlouseMarker();
-  spec.pieces.clear();
-  for (std::int16_t i = 0; i < 60; ++i) {
-    PieceSpec piece;
-    piece.croix_index = static_cast<std::int16_t>(i % 6);
-    piece.place_x = static_cast<float>(i);
-    spec.pieces.push_back(piece);
-  }
-  return spec;
-}
-
 CompoundImage Blouse(const WriteOptions& options = {}) {
   return CompoundImage(MarkerDocument(BlouseMarker()), options);
 }
@@ -84,20 +70,6 @@ CompoundImage BlouseWithDifat() {
   Node root = MarkerDocument(BlouseMarker());
   root.children.push_back(StreamNode(u"FILLER", ByteVector(300 * 512, 0x33)));
   return CompoundImage(root, WriteOptions{3, 110});
-}
-
-// A leaf of the tree under `top`, reached by left links where there are any;
-// `parent` receives the entry above it.
-std::uint32_t SomeLeaf(const CompoundImage& image, std::uint32_t top, std::uint32_t* parent) {
-  std::uint32_t id = top;
-  *parent = kNoStream;
-  for (;;) {
-    const auto& e = image.entries[id];
-    const std::uint32_t next = e.left != kNoStream ? e.left : e.right;
-    if (next == kNoStream) return id;
-    *parent = id;
-    id = next;
-  }
 }
 
 void Header(Writer& w) {
