@@ -133,6 +133,18 @@ TEST_F(BatchTest, FilesOfOneNameGetFoldersOfTheirOwn) {
   EXPECT_EQ(Run({blouse, jacket}), 0) << err_;
   EXPECT_NE(ReadFile(out() / "blouse" / "csvimprt.txt").find("o:B------2"), std::string::npos);
   EXPECT_NE(ReadFile(out() / "blouse-2" / "csvimprt.txt").find("o:JACKET W-24-A"), std::string::npos);
+
+  // A file whose own name is "blouse-2" does not share a folder with the
+  // second "blouse"; a file that fails leaves no folder behind.
+  fs::remove_all(out());
+  fs::create_directories(out());
+  const auto named = Marker("blouse-2.mrk", MarkerFile(JacketMarker()));
+  const auto text = Marker("notes.txt", {'n', 'o'});
+  EXPECT_EQ(Run({named, blouse, jacket, text}), 1) << err_;
+  EXPECT_TRUE(fs::exists(out() / "blouse-2" / "csvimprt.txt"));
+  EXPECT_NE(ReadFile(out() / "blouse" / "csvimprt.txt").find("o:B------2"), std::string::npos);
+  EXPECT_NE(ReadFile(out() / "blouse-3" / "csvimprt.txt").find("o:JACKET W-24-A"), std::string::npos);
+  EXPECT_FALSE(fs::exists(out() / "notes"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
   const bool several = files.size() > 1;
   std::size_t imported = 0, without_pieces = 0, failed = 0;
   std::map<std::string, std::size_t> reasons;
-  std::map<std::string, std::size_t> stems;
+  std::set<std::string> folders_used;
   std::size_t index = 0;
   for (const auto& file : files) {
     ++index;
@@ -140,15 +141,19 @@ int main(int argc, char** argv) {
       std::cerr << "[" << index << "/" << files.size() << "] " << file.string() << "\n";
     }
     fs::path folder = output;
+    bool created = false;
     if (several) {
       // Two files of one name (from different folders) get folders of their
-      // own: the second is "<name>-2", and so on.
-      std::string stem = file.stem().string();
-      const std::size_t seen = ++stems[stem];
-      if (seen > 1) stem += "-" + std::to_string(seen);
-      folder = output / stem;
+      // own: the second is "<name>-2", or the first of "-3", "-4", ... that no
+      // other file of this run took.
+      const std::string stem = file.stem().string();
+      std::string chosen = stem;
+      for (std::size_t n = 2; !folders_used.insert(chosen).second; ++n) {
+        chosen = stem + "-" + std::to_string(n);
+      }
+      folder = output / chosen;
       std::error_code error;
-      fs::create_directories(folder, error);
+      created = fs::create_directories(folder, error);
       if (error) {
         std::cerr << "lumerca-import: " << file.string() << ": cannot create " << folder.string()
                   << ": " << error.message() << "\n";
@@ -177,6 +182,10 @@ int main(int argc, char** argv) {
         ++reasons[lumerca::StatusText(result.status)];
         std::cerr << "lumerca-import: " << file.string() << ": " << Reason(result) << "\n";
         break;
+    }
+    if (created && result.status != lumerca::ImportStatus::Imported) {
+      std::error_code ignored;
+      fs::remove(folder, ignored);  // only while it is still empty
     }
     for (const auto& d : result.diagnostics) {
       if (d.kind != lumerca::Diagnostic::Kind::ImportFailed && !quiet) {
