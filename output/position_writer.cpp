@@ -7,6 +7,7 @@
 // followed by one line per cut line: A1, B1, A2, B2 (after the shift), Side.
 
 #include "entry/marker.h"
+#include "output/cut_line.h"
 #include "output/model_index.h"
 #include "output/printf_file.h"
 #include "platform/codepage.h"
@@ -33,12 +34,9 @@ float ToFloat(double value) {
   return static_cast<float>(value);
 }
 
-// Sets Side and moves a cut line of Kind 2 and above by Offset at right angles
-// to itself: with Side 0 to the right of the direction from (A1, B1) to
-// (A2, B2), with Side 1 to the left. Each product is rounded to a float before
-// it is added, and each sum is stored as a float. A line whose end points
-// coincide has no direction and stays where it is.
-void ShiftSplit(COneSplit& split) {
+}  // namespace
+
+void output::ShiftCutLine(COneSplit& split) {
   split.Side = split.Kind & 1;
   if (split.Kind == 0 || split.Kind == 1) return;
   double d_b = static_cast<double>(split.B2) - static_cast<double>(split.B1);
@@ -56,8 +54,6 @@ void ShiftSplit(COneSplit& split) {
   split.B1 = ToFloat(static_cast<double>(split.B1) + along_b);
   split.B2 = ToFloat(static_cast<double>(split.B2) + along_b);
 }
-
-}  // namespace
 
 void CMarker::WritePositionFile(CPrintfFile& file) const {
   const std::vector<bool> half = output::HalfPieces(*this);
@@ -83,7 +79,7 @@ void CMarker::WritePositionFile(CPrintfFile& file) const {
         const CSplits::CElement& element = m_splits.Elements[first_split[j]];
         for (std::int32_t k = 0; k < element.SplitCount; ++k) splits.push_back(element.Splits[k]);
       }
-      for (COneSplit& split : splits) ShiftSplit(split);
+      for (COneSplit& split : splits) output::ShiftCutLine(split);
 
       const double place_x = static_cast<double>(piece.PlaceX);
       const double place_y = static_cast<double>(piece.PlaceY);

@@ -1,5 +1,6 @@
 #include "tools/svg.h"
 
+#include "output/cut_line.h"
 #include "tools/ansi_text.h"
 
 #include <lumerca/marker.h>
@@ -18,18 +19,6 @@ namespace lumerca::tools {
 namespace {
 
 using COneSplit = CSplits::CElement::COneSplit;
-
-// A double rounded to the nearest float as IEEE conversion rounds it, also
-// beyond the float range (where a plain conversion is undefined in C++).
-float ToFloat(double value) {
-  if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
-    const double rounded = std::fabs(value) >= 0x1.ffffffp127
-                               ? static_cast<double>(std::numeric_limits<float>::infinity())
-                               : static_cast<double>(FLT_MAX);
-    return static_cast<float>(std::copysign(rounded, value));
-  }
-  return static_cast<float>(value);
-}
 
 // ------------------------------------------------------------ text
 
@@ -142,25 +131,6 @@ bool Finite(double a, double b, double c, double d) {
 
 }  // namespace
 
-void ShiftCutLine(COneSplit& split) {
-  split.Side = split.Kind & 1;
-  if (split.Kind == 0 || split.Kind == 1) return;
-  double d_b = static_cast<double>(split.B2) - static_cast<double>(split.B1);
-  double d_a = static_cast<double>(split.A1) - static_cast<double>(split.A2);
-  if (split.Side == 1) {
-    d_b = -d_b;
-    d_a = -d_a;
-  }
-  const double length = std::sqrt(d_b * d_b + d_a * d_a);
-  if (length == 0) return;
-  const double along_a = static_cast<double>(ToFloat(split.Offset * (d_b / length)));
-  const double along_b = static_cast<double>(ToFloat(split.Offset * (d_a / length)));
-  split.A1 = ToFloat(static_cast<double>(split.A1) + along_a);
-  split.A2 = ToFloat(static_cast<double>(split.A2) + along_a);
-  split.B1 = ToFloat(static_cast<double>(split.B1) + along_b);
-  split.B2 = ToFloat(static_cast<double>(split.B2) + along_b);
-}
-
 SvgCounts WriteSvg(std::ostream& out, const CMarker& m) {
   SvgCounts counts;
   const unsigned code_page = AnsiCodePage();
@@ -235,7 +205,7 @@ SvgCounts WriteSvg(std::ostream& out, const CMarker& m) {
       Cut cut;
       cut.piece = j;
       cut.line = element.Splits[k];
-      ShiftCutLine(cut.line);
+      output::ShiftCutLine(cut.line);
       cut.x1 = place_x + static_cast<double>(cut.line.A1);
       cut.y1 = place_y + static_cast<double>(cut.line.B1);
       cut.x2 = place_x + static_cast<double>(cut.line.A2);

@@ -27,11 +27,4 @@ struct SvgCounts {
 // data-line (A1 B1 A2 B2 after the shift, as the position file writes them).
 SvgCounts WriteSvg(std::ostream& out, const CMarker& marker);
 
-// A cut line of the position file: Side set to the lowest bit of Kind and,
-// for a Kind other than 0 and 1, the line moved by Offset at right angles to
-// itself (to the right of its direction for Side 0, to the left for Side 1),
-// each product and sum rounded to float. A line whose end points coincide
-// stays where it is.
-void ShiftCutLine(CSplits::CElement::COneSplit& split);
-
 }  // namespace lumerca::tools
