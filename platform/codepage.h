@@ -29,6 +29,16 @@ public:
   // had from the system.
   static std::unique_ptr<CodePage> AsciiOnly(unsigned id, bool multi_byte);
 
+  // The tables of a code page with the given lead bytes, asking
+  // `upper(char* bytes, int size)` about every character beyond ASCII (one
+  // byte, or a lead byte and a trail byte): it rewrites the bytes with the
+  // character's upper case and returns true, or returns false when the
+  // character stays as it is.
+  template <typename Upper>
+  static std::unique_ptr<CodePage> FromUpperCasing(unsigned id, bool multi_byte,
+                                                   const std::array<bool, 256>& lead_bytes,
+                                                   Upper upper);
+
   // The code page `id` with its tables, built once per process; null when the
   // code page is not supported here. Safe to call from several threads. Throws
   // std::bad_alloc.
@@ -82,6 +92,43 @@ inline CodePage::CodePage(unsigned id, bool multi_byte, const std::array<bool, 2
       lead_(lead_bytes),
       single_upper_(single_upper),
       double_upper_(std::move(double_upper)) {}
+
+template <typename Upper>
+std::unique_ptr<CodePage> CodePage::FromUpperCasing(unsigned id, bool multi_byte,
+                                                    const std::array<bool, 256>& lead_bytes,
+                                                    Upper upper) {
+  std::array<unsigned char, 256> single_upper{};
+  for (unsigned b = 0; b < 256; ++b) {
+    single_upper[b] = static_cast<unsigned char>(b);
+    if (b < 0x80) {
+      if (b >= 'a' && b <= 'z') single_upper[b] = static_cast<unsigned char>(b - ('a' - 'A'));
+      continue;
+    }
+    if (lead_bytes[b]) continue;
+    char bytes[1] = {static_cast<char>(b)};
+    if (upper(bytes, 1)) single_upper[b] = static_cast<unsigned char>(bytes[0]);
+  }
+
+  std::vector<std::uint16_t> double_upper;
+  bool has_leads = false;
+  for (bool is_lead : lead_bytes) has_leads = has_leads || is_lead;
+  if (has_leads) {
+    double_upper.resize(65536);
+    for (std::size_t c = 0; c < double_upper.size(); ++c) {
+      double_upper[c] = static_cast<std::uint16_t>(c);
+    }
+    for (unsigned first = 0; first < 256; ++first) {
+      if (!lead_bytes[first]) continue;
+      for (unsigned trail = 1; trail < 256; ++trail) {
+        char bytes[2] = {static_cast<char>(first), static_cast<char>(trail)};
+        if (!upper(bytes, 2)) continue;
+        double_upper[first << 8 | trail] = static_cast<std::uint16_t>(
+            static_cast<unsigned char>(bytes[0]) << 8 | static_cast<unsigned char>(bytes[1]));
+      }
+    }
+  }
+  return std::make_unique<CodePage>(id, multi_byte, lead_bytes, single_upper, std::move(double_upper));
+}
 
 inline std::unique_ptr<CodePage> CodePage::AsciiOnly(unsigned id, bool multi_byte) {
   std::array<bool, 256> lead{};

@@ -149,36 +149,9 @@ std::unique_ptr<const CodePage> Build(const Supported& supported) {
     for (unsigned b = range.first; b <= range.last; ++b) lead[b] = true;
   }
 
-  std::array<unsigned char, 256> single_upper{};
-  for (unsigned b = 0; b < 256; ++b) {
-    single_upper[b] = static_cast<unsigned char>(b);
-    if (b < 0x80) {
-      if (b >= 'a' && b <= 'z') single_upper[b] = static_cast<unsigned char>(b - ('a' - 'A'));
-      continue;
-    }
-    if (lead[b]) continue;
-    char bytes[1] = {static_cast<char>(b)};
-    if (converter.Upper(bytes, 1)) single_upper[b] = static_cast<unsigned char>(bytes[0]);
-  }
-
-  std::vector<std::uint16_t> double_upper;
-  if (multi_byte) {
-    double_upper.resize(65536);
-    for (std::size_t c = 0; c < double_upper.size(); ++c) {
-      double_upper[c] = static_cast<std::uint16_t>(c);
-    }
-    for (unsigned first = 0; first < 256; ++first) {
-      if (!lead[first]) continue;
-      for (unsigned trail = 1; trail < 256; ++trail) {
-        char bytes[2] = {static_cast<char>(first), static_cast<char>(trail)};
-        if (!converter.Upper(bytes, 2)) continue;
-        double_upper[first << 8 | trail] = static_cast<std::uint16_t>(
-            static_cast<unsigned char>(bytes[0]) << 8 | static_cast<unsigned char>(bytes[1]));
-      }
-    }
-  }
-  return std::make_unique<const CodePage>(supported.id, multi_byte, lead, single_upper,
-                                          std::move(double_upper));
+  return CodePage::FromUpperCasing(supported.id, multi_byte, lead, [&converter](char* bytes, int size) {
+    return converter.Upper(bytes, size);
+  });
 }
 
 struct Slot {

@@ -51,46 +51,16 @@ std::unique_ptr<CodePage> Build(UINT cp) {
   const bool multi_byte = info.MaxCharSize != 1;
 
   std::array<bool, 256> lead{};
-  bool has_leads = false;
   for (int r = 0; r + 1 < MAX_LEADBYTES; r += 2) {
     const unsigned first = info.LeadByte[r];
     const unsigned last = info.LeadByte[r + 1];
     if (first == 0 && last == 0) break;
-    for (unsigned b = first; b <= last && b < 256; ++b) {
-      lead[b] = true;
-      has_leads = true;
-    }
+    for (unsigned b = first; b <= last && b < 256; ++b) lead[b] = true;
   }
 
-  std::array<unsigned char, 256> single_upper{};
-  for (unsigned b = 0; b < 256; ++b) {
-    single_upper[b] = static_cast<unsigned char>(b);
-    if (b < 0x80) {
-      if (b >= 'a' && b <= 'z') single_upper[b] = static_cast<unsigned char>(b - ('a' - 'A'));
-      continue;
-    }
-    if (lead[b]) continue;
-    char bytes[1] = {static_cast<char>(b)};
-    if (Upper(cp, bytes, 1)) single_upper[b] = static_cast<unsigned char>(bytes[0]);
-  }
-
-  std::vector<std::uint16_t> double_upper;
-  if (has_leads) {
-    double_upper.resize(65536);
-    for (std::size_t c = 0; c < double_upper.size(); ++c) {
-      double_upper[c] = static_cast<std::uint16_t>(c);
-    }
-    for (unsigned first = 0; first < 256; ++first) {
-      if (!lead[first]) continue;
-      for (unsigned trail = 1; trail < 256; ++trail) {
-        char bytes[2] = {static_cast<char>(first), static_cast<char>(trail)};
-        if (!Upper(cp, bytes, 2)) continue;
-        double_upper[first << 8 | trail] = static_cast<std::uint16_t>(
-            static_cast<unsigned char>(bytes[0]) << 8 | static_cast<unsigned char>(bytes[1]));
-      }
-    }
-  }
-  return std::make_unique<CodePage>(cp, multi_byte, lead, single_upper, std::move(double_upper));
+  return CodePage::FromUpperCasing(cp, multi_byte, lead, [cp](char* bytes, int size) {
+    return Upper(cp, bytes, size);
+  });
 }
 
 }  // namespace
