@@ -125,18 +125,7 @@ ByteVector OneSided(std::size_t n) {
     root.children.push_back(StreamNode(Numbered("X", i, ".CUTS"), CutsHeaderOnly(0)));
   }
   testing::CompoundImage image(root);
-  std::vector<std::uint32_t> ids;
-  for (const Node& child : root.children) ids.push_back(image.Find(child.name));
-  std::sort(ids.begin(), ids.end(), [&image](std::uint32_t a, std::uint32_t b) {
-    return testing::CompareCompoundNames(image.entries[a].name, image.entries[b].name) < 0;
-  });
-  image.entries[0].child = ids.front();
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    auto& entry = image.entries[ids[i]];
-    entry.left = testing::kNoStream;
-    entry.right = i + 1 < ids.size() ? ids[i + 1] : testing::kNoStream;
-    entry.color = testing::kBlack;
-  }
+  image.ChainElements();
   return std::move(image).TakeBytes();
 }
 

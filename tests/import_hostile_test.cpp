@@ -510,21 +510,10 @@ TEST_F(HostileImport, OneSidedDirectoryTree) {
     root.children.push_back(StreamNode(U16("N" + std::to_string(root.children.size())), {}));
   }
   CompoundImage image(root);
-  std::vector<std::uint32_t> ids;
-  for (std::uint32_t id = 1; id < image.entries.size(); ++id) {
-    if (image.entries[id].parent == 0 && image.entries[id].type != kTypeUnused) ids.push_back(id);
-  }
-  ASSERT_EQ(ids.size(), 5600u);
-  std::sort(ids.begin(), ids.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return CompareCompoundNames(image.entries[a].name, image.entries[b].name) < 0;
-  });
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    auto& e = image.entries[ids[i]];
-    e.left = kNoStream;
-    e.right = i + 1 < ids.size() ? ids[i + 1] : kNoStream;
-    e.color = kBlack;
-  }
-  image.entries[0].child = ids.front();
+  ASSERT_EQ(std::count_if(image.entries.begin(), image.entries.end(),
+                          [](const DirectoryEntry& e) { return e.parent == 0 && e.type != kTypeUnused; }),
+            5600);
+  image.ChainElements();
   ExpectSameAsClean(image.Bytes(), MarkerFile(spec));
 }
 

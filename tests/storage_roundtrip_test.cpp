@@ -175,18 +175,10 @@ TEST(CompoundRoundTrip, FiftyThousandStreamsInOneSidedTree) {
   CompoundImage image(StorageNode(u"", std::move(streams)));
   std::sort(names.begin(), names.end(),
             [](const auto& a, const auto& b) { return testing::CompareCompoundNames(a, b) < 0; });
-  std::vector<std::uint32_t> ids;
-  for (std::uint32_t id = 1; id < image.entries.size(); ++id)
-    if (image.entries[id].type == testing::kTypeStream) ids.push_back(id);
-  std::sort(ids.begin(), ids.end(), [&image](std::uint32_t a, std::uint32_t b) {
-    return testing::CompareCompoundNames(image.entries[a].name, image.entries[b].name) < 0;
-  });
-  ASSERT_EQ(ids.size(), names.size());
-  image.entries[0].child = ids.front();
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    image.entries[ids[i]].left = testing::kNoStream;
-    image.entries[ids[i]].right = i + 1 < ids.size() ? ids[i + 1] : testing::kNoStream;
-  }
+  ASSERT_EQ(static_cast<std::size_t>(std::count_if(image.entries.begin(), image.entries.end(),
+                                                   [](const auto& e) { return e.type == testing::kTypeStream; })),
+            names.size());
+  image.ChainElements();
   auto root = Open(image.Bytes());
   ASSERT_TRUE(root);
 

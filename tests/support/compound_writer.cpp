@@ -354,6 +354,24 @@ void CompoundImage::LoopDifat() {
   difat_next.back() = difat_sectors.front();
 }
 
+void CompoundImage::ChainElements(std::uint32_t storage) {
+  std::vector<std::uint32_t> ids;
+  for (std::uint32_t id = 1; id < entries.size(); ++id) {
+    if (entries[id].parent == storage && entries[id].type != kTypeUnused) ids.push_back(id);
+  }
+  if (ids.empty()) return;
+  std::sort(ids.begin(), ids.end(), [this](std::uint32_t a, std::uint32_t b) {
+    return CompareCompoundNames(entries[a].name, entries[b].name) < 0;
+  });
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    DirectoryEntry& e = entries[ids[i]];
+    e.left = kNoStream;
+    e.right = i + 1 < ids.size() ? ids[i + 1] : kNoStream;
+    e.color = kBlack;
+  }
+  entries[storage].child = ids.front();
+}
+
 // ------------------------------------------------------------ serialisation
 
 ByteVector CompoundImage::Bytes() const {

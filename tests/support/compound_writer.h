@@ -174,6 +174,10 @@ public:
   // std::logic_error without DIFAT sectors (see WriteOptions::min_fat_sectors).
   void LoopDifat();
 
+  // Relinks the elements of `storage` into one chain of right links in name
+  // order, the smallest on top: still a valid search tree, of any depth.
+  void ChainElements(std::uint32_t storage = 0);
+
   // The document as it now stands. Throws std::length_error when a table has
   // outgrown the sectors given to it and std::out_of_range for a place
   // outside the file.
