@@ -2,9 +2,16 @@
 // (every stream handed to its reader), every stream then read again to its
 // end, and a model whose cross-references hold written by both writers.
 //
-// Invariants: no stream delivers more bytes than its element's size or than a
-// read asked for; a model that passes ValidateIndexes never makes a writer
-// throw.
+// Invariants: no read delivers more bytes than it asked for; no stream
+// delivers more bytes than the file holds (each sector of a chain is read once,
+// so no byte is made up); a model that passes ValidateIndexes never makes a
+// writer throw.
+//
+// A stream may deliver more or fewer bytes than the size its storage's listing
+// gave: listing and opening are two searches of the storage's tree, as in the
+// system's structured storage, and in a damaged directory (two siblings of one
+// name in cross-linked trees) the listing may meet one entry and the search by
+// name the other. Readers take the listed size as a hint only.
 
 #include "entry/marker.h"
 #include "entry/walk.h"
@@ -25,22 +32,23 @@ public:
   void Write(const char*, std::size_t) override {}
 };
 
-// Reads one stream to its end in reads of `chunk` bytes.
-void ReadToEnd(storage::Stream& stream, std::uint64_t size, std::uint32_t chunk) {
+// Reads one stream to its end in reads of `chunk` bytes; `limit` is the size
+// of the whole file.
+void ReadToEnd(storage::Stream& stream, std::uint64_t limit, std::uint32_t chunk) {
   std::vector<unsigned char> buffer(chunk);
   std::uint64_t total = 0;
   for (;;) {
     const std::uint32_t delivered = stream.Read(buffer.data(), chunk);
     FUZZ_CHECK(delivered <= chunk, "a read delivered more than it was asked for");
     total += delivered;
-    FUZZ_CHECK(total <= size, "a stream delivered more bytes than its size");
+    FUZZ_CHECK(total <= limit, "a stream delivered more bytes than the file holds");
     if (delivered < chunk) break;
   }
 }
 
 // Every storage and stream that the enumerators list, depth first, without
 // recursion (storages may nest deeply).
-void ReadEveryStream(storage::Storage& root, std::uint32_t chunk) {
+void ReadEveryStream(storage::Storage& root, std::uint64_t limit, std::uint32_t chunk) {
   struct Level {
     std::unique_ptr<storage::Storage> owned;
     storage::Storage* storage;
@@ -66,7 +74,7 @@ void ReadEveryStream(storage::Storage& root, std::uint32_t chunk) {
         enter(std::move(sub), ref);
       }
     } else if (element.type == static_cast<std::uint32_t>(storage::ElementType::Stream)) {
-      if (auto stream = level.storage->OpenStream(element.name)) ReadToEnd(*stream, element.size, chunk);
+      if (auto stream = level.storage->OpenStream(element.name)) ReadToEnd(*stream, limit, chunk);
     }
   }
 }
@@ -102,6 +110,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The second pass reads in chunks whose size depends on the input, so that
   // reads across sector and mini-sector boundaries vary.
   const std::uint32_t chunk = size > 0 ? 1u + data[size - 1] * 17u : 64u;
-  ReadEveryStream(*root, chunk);
+  ReadEveryStream(*root, size, chunk);
   return 0;
 }

@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Runs every test: the native release build (the Windows DLL under Wine
-# included), then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Runs every test: the native release build with the Windows builds under Wine
+# (the whole Wine suite against the 64-bit build, the 32-bit DLL's conversion
+# tests under emulation where the kernel runs no 32-bit code), then the whole
+# native suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then each fuzz target for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 ./scripts/setup.sh
+./scripts/setup-windows.sh
 
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$jobs"
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
+echo "Windows test runners (tests wine32.* and wine64.*):"
+scripts/wine --describe | sed 's/^/  /'
 ctest --preset release -j "$jobs"
 
 cmake --preset debug >/dev/null

@@ -12,6 +12,9 @@
 //                   codes, a second .CUTS stream for one piece, a cut stream
 //                   named in lower case, the skipped stream kinds; 4096-byte
 //                   sectors
+//   precision.mrk   a wide marker with scale factors and cut lines whose printed
+//                   digits change when the arithmetic is carried out in 24-bit
+//                   or 64-bit x87 precision instead of IEEE single and double
 //   nopieces.mrk    a marker whose PIECES table is empty
 //   corrupt.mrk     a piece whose CROIXES index names no record
 //   plain.txt       a text file, not a compound document
@@ -123,6 +126,23 @@ MarkerSpec Multi() {
   return m;
 }
 
+MarkerSpec Precision() {
+  MarkerSpec m = Blouse();
+  m.header.name = "Precision";
+  // 1234567 / 10 / 2.54 = 48604.2125984...: a 24-bit intermediate is off in
+  // the third decimal.
+  m.header.width = 1234567.0f;
+  m.header.scale_x = 0.987654f;
+  m.header.scale_y = 1.000123f;
+  // Long cut lines far from the origin, moved by several offsets: products and
+  // sums that single, double and extended precision round differently.
+  m.cuts[0] = {{100003.1f, 7.3f, 250001.7f, 99999.9f, 16256, 2, 0},
+               {-33333.3f, 1.1f, 77777.7f, -2.2f, 16000, 3, 9},
+               {0.1f, 0.2f, 98765.4f, 12345.6f, 16320, 4, 0}};
+  m.cuts[3] = {{12.34567f, 89.01234f, 56789.12f, 34567.89f, 12345, 5, 9}};
+  return m;
+}
+
 Node MultiDocument() {
   Node root = MarkerDocument(Multi());
   // A second element for piece 3 (only the first one met counts) and a cut
@@ -210,6 +230,7 @@ int main(int argc, char** argv) {
 
   bool ok = Save(out / "blouse.mrk", MarkerFile(Blouse())) &&
             Save(out / "multi.mrk", WriteCompoundFile(MultiDocument(), {.version = 4})) &&
+            Save(out / "precision.mrk", MarkerFile(Precision())) &&
             Save(out / "nopieces.mrk", MarkerFile(no_pieces)) &&
             Save(out / "corrupt.mrk", MarkerFile(corrupt)) &&
             Save(out / "plain.txt", Bytes().Text("MARKER,PIECES\r\nnot a compound file\r\n"));

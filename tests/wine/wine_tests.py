@@ -1,16 +1,25 @@
 #!/usr/bin/python3
-"""Tests of the 32-bit Windows DLL under Wine, run by CTest from a native build.
+"""Tests of the Windows builds under Wine, run by CTest from a native build.
 
-Each subcommand is one test; it exits 0 when the test passes and prints what
-differed otherwise. The Windows binaries come from the cross build (--win32-bin,
-build-win32/bin by default); when they are missing the tests fail.
+Each subcommand is one test for one bitness (--bits 32 or 64, the build's
+binaries in --win-bin); Windows programs run through scripts/wine (--wine),
+which picks 64-bit Wine, 32-bit Wine or 32-bit Wine under user-mode emulation.
+A test exits 0 when it passes, 1 with what differed when it fails, and 77
+(skipped, with the reason) when the programs of its bitness cannot run on
+this machine. Every test prints the runner it used first.
 
   setup      create the private Wine prefix (once) and c:\\userroot\\temp\\
   convert    the fixture markers converted by the DLL through lumerca-host and
              by the native build: same result, same name, same bytes
+  x87-precision
+             the same conversion with the calling thread's x87 precision set
+             to 24, 53 and 64 bits: the same bytes each time
+  tool       lumerca-import.exe against the native lumerca-import: the same
+             files, exit statuses and messages for a few markers, a batch,
+             --dump and --svg
   storage    the same listing of documents from the system's structured
              storage and from the tests' writer, through the COM backend and
-             through the portable reader (native and 32-bit)
+             through the portable reader (native and Windows)
   storage-name-order
              the same for documents whose names sort differently under
              ASCII-only and full upper-casing
@@ -20,12 +29,15 @@ build-win32/bin by default); when they are missing the tests fail.
   long-path  paths of 259, 260 and 300 characters
   threads    ComScope and calls of the DLL on threads in every COM state,
              and parallel calls
-  pe-image   the DLL's exports, imports and DllCharacteristics
+  pe-image   the DLL's machine, exports, imports and DllCharacteristics
   hostile-containers
              the damaged containers of the catalogue of hostile inputs,
              imported natively and by the DLL through the system's structured
              storage, each under a time and memory limit; prints the table of
              outcomes and checks it against what Wine is known to do
+  fuzz-replay TARGET
+             the Windows build of a fuzz target over its corpus and
+             regressions
 """
 
 import argparse
@@ -48,10 +60,20 @@ class Failure(Exception):
     pass
 
 
+class Skip(Exception):
+    """The programs of this bitness cannot run on this machine."""
+
+
+# scripts/wine's exit status for a program that cannot run here.
+CANNOT_RUN = 125
+SKIPPED = 77
+
+
 class Context:
     def __init__(self, args):
         self.args = args
-        self.win32_bin = Path(args.win32_bin)
+        self.bits = args.bits
+        self.win_bin = Path(args.win_bin)
         self.work = Path(args.work)
         self.prefix = Path(args.prefix)
         self.out_folder = self.prefix / "drive_c" / "userroot" / "temp"
@@ -71,28 +93,42 @@ class Context:
         return env
 
     def win_binary(self, name):
-        path = self.win32_bin / name
+        path = self.win_bin / name
         if not path.is_file():
+            preset = "win32" if self.bits == 32 else "win64"
             raise Failure(
-                f"{path} is missing: build the win32 preset first "
-                "(cmake --preset win32 && cmake --build --preset win32)"
+                f"{path} is missing: build the {preset} preset first "
+                f"(cmake --preset {preset} && cmake --build --preset {preset})"
             )
         return path
 
+    def runner(self):
+        """Prints which runner this bitness gets here; skips the test when
+        there is none."""
+        done = subprocess.run([self.args.wine, "--describe"], capture_output=True, text=True)
+        wanted = f"{self.bits}-bit programs: "
+        line = next((l for l in done.stdout.splitlines() if l.startswith(wanted)), None)
+        if line is None:
+            raise Failure(f"{self.args.wine} --describe said nothing of {self.bits}-bit programs")
+        print(f"runner: {line}")
+        if line.startswith(wanted + "cannot run"):
+            raise Skip(line)
+
     def require_dll(self):
         self.win_binary("lumerca_marker.dll")
+        self.runner()
 
     def wine(self, exe, *args, check_prefix=True):
         if check_prefix and not (self.prefix / "system.reg").is_file():
             raise Failure(f"the Wine prefix {self.prefix} is not set up (test wine.setup)")
         command = [self.args.wine, str(self.win_binary(exe)), *map(str, args)]
-        try:
-            done = subprocess.run(command, env=self.env(), capture_output=True,
-                                  timeout=WINE_TIMEOUT)
-        except FileNotFoundError:
-            raise Failure(f"cannot run {self.args.wine}: is Wine installed?")
+        done = subprocess.run(command, env=self.env(), capture_output=True,
+                              timeout=WINE_TIMEOUT)
         stdout = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
-        return done.returncode, stdout, done.stderr.decode("utf-8", "replace")
+        stderr = done.stderr.decode("utf-8", "replace")
+        if done.returncode == CANNOT_RUN and stderr.startswith("scripts/wine:"):
+            raise Skip(stderr.strip())
+        return done.returncode, stdout, stderr
 
     def host(self, path, name=None):
         args = [path] if name is None else [path, name]
@@ -160,16 +196,13 @@ def describe_difference(label, a, b):
 # -- setup ------------------------------------------------------------------
 
 def cmd_setup(ctx):
-    ctx.require_dll()
-    if not (ctx.prefix / "system.reg").is_file():
-        ctx.prefix.mkdir(parents=True, exist_ok=True)
-        try:
-            done = subprocess.run([ctx.args.wineboot, "-i"], env=ctx.env(), capture_output=True,
-                                  timeout=WINE_TIMEOUT)
-        except FileNotFoundError:
-            raise Failure(f"cannot run {ctx.args.wineboot}: is Wine installed?")
-        if done.returncode != 0 or not (ctx.prefix / "system.reg").is_file():
-            raise Failure("wineboot failed:\n" + done.stderr.decode("utf-8", "replace"))
+    ctx.runner()
+    done = subprocess.run([ctx.args.wine, "--prefix"], env=ctx.env(), capture_output=True,
+                          text=True, timeout=WINE_TIMEOUT)
+    if done.returncode == CANNOT_RUN:
+        raise Skip(done.stderr.strip())
+    if done.returncode != 0 or not (ctx.prefix / "system.reg").is_file():
+        raise Failure("creating the prefix failed:\n" + done.stderr)
     ctx.out_folder.mkdir(parents=True, exist_ok=True)
     print(f"prefix {ctx.prefix} ready")
 
@@ -623,7 +656,7 @@ def cmd_hostile_containers(ctx):
     host = ctx.win_binary("lumerca-host.exe")
     lister = ctx.win_binary("lumerca-stg-list.exe")
 
-    version = subprocess.run([ctx.args.wine, "--version"], env=ctx.env(), capture_output=True,
+    version = subprocess.run(["/usr/lib/wine/wine64", "--version"], capture_output=True,
                              text=True).stdout.strip()
     print(f"{version}; limits: {HOSTILE_TIME_LIMIT} s ({KNOWN_HANG_TIME_LIMIT} s where Wine is "
           f"known to hang), {HOSTILE_MEMORY_LIMIT >> 20} MiB committed")
@@ -717,8 +750,10 @@ def cmd_pe_image(ctx):
     dump = done.stdout
     failures = []
 
-    if "file format pei-i386" not in dump:
-        failures.append("not a 32-bit x86 image")
+    print("runner: none (the image is read by objdump)")
+    image_format = "pei-i386" if ctx.bits == 32 else "pei-x86-64"
+    if f"file format {image_format}" not in dump:
+        failures.append(f"not a {ctx.bits}-bit image ({image_format})")
 
     names = re.search(r"\[Ordinal/Name Pointer\] Table(?:[^\n]*)\n((?:[ \t]+\[.*\n)*)", dump)
     exports = re.findall(r"\]\s+(\S+)\s*$", names.group(1), re.M) if names else []
@@ -752,6 +787,148 @@ def cmd_pe_image(ctx):
         raise Failure("\n".join(failures))
 
 
+
+# -- x87 precision ----------------------------------------------------------
+
+# The x87 precision control of the calling thread, as the host sets it.
+X87_PRECISIONS = (24, 53, 64)
+
+
+def cmd_x87_precision(ctx):
+    """Each marker converted by the DLL with the calling thread's x87
+    precision at 24, 53 and 64 bits gives the native build's bytes: the
+    library computes in IEEE single and double precision (SSE), whatever the
+    host's control word says. precision.mrk holds values whose printed digits
+    a 24-bit or 64-bit intermediate would change."""
+    ctx.require_dll()
+    base = ctx.work / "x87-precision"
+    fixtures = ctx.fixtures(base / "fixtures")
+    failures = []
+    for file in ("precision.mrk", "multi.mrk"):
+        native_out = base / f"native-{file}"
+        shutil.rmtree(native_out, ignore_errors=True)
+        native = ctx.native_convert(native_out, fixtures / file)
+        expected = folder_state(native_out)
+        for bits in X87_PRECISIONS:
+            ctx.clean_out_folder()
+            code, out, err = ctx.wine("lumerca-host.exe", "--x87", bits, win_path(fixtures / file))
+            result = parse_host_output(out, err)
+            precision = re.search(r"^x87 precision: (\d+) bits$", out, re.M)
+            if not precision or int(precision.group(1)) != bits:
+                failures.append(f"{file}: the host did not set {bits}-bit precision:\n{out}{err}")
+            if result != native:
+                failures.append(f"{file} at {bits} bits: DLL gave {result}, native gave {native}")
+            got = folder_state(ctx.out_folder)
+            if got != expected:
+                failures.append(describe_difference(f"{file} at {bits} bits", got, expected))
+            print(f"{file} at {bits}-bit x87 precision: {result}, "
+                  f"{'same bytes' if got == expected else 'DIFFERENT bytes'}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+# -- the command-line tool --------------------------------------------------
+
+def cmd_tool(ctx):
+    """lumerca-import.exe against the native lumerca-import: the same exit
+    status, the same files and the same messages (less the paths) for single
+    files, a batch of several files with one that fails, --dump and --svg."""
+    ctx.win_binary("lumerca-import.exe")
+    ctx.runner()
+    if not ctx.args.native_tool:
+        raise Failure("no native lumerca-import (--native-tool)")
+    base = ctx.work / "tool"
+    shutil.rmtree(base, ignore_errors=True)
+    fixtures = ctx.fixtures(base / "fixtures")
+    examples = Path(ctx.args.source) / "examples"
+    files = [examples / "blouse.mrk", examples / "jacket.mrk", fixtures / "multi.mrk",
+             fixtures / "nopieces.mrk", fixtures / "corrupt.mrk", fixtures / "plain.txt"]
+
+    def both(label, *options, files=(), out_option=True):
+        """Runs both tools with `options`, the output folder and `files`;
+        returns (exit statuses, stdout, stderr, output trees)."""
+        runs = {}
+        for side in ("native", "windows"):
+            out = base / label / side
+            shutil.rmtree(out, ignore_errors=True)
+            out.mkdir(parents=True)
+            args = [*options] + (["-o", out if side == "native" else win_path(out)]
+                                 if out_option else [])
+            args += [f if side == "native" else win_path(f) for f in files]
+            if side == "native":
+                done = subprocess.run([ctx.args.native_tool, *map(str, args)], capture_output=True,
+                                      timeout=WINE_TIMEOUT, cwd=out)
+                code, stdout, stderr = (done.returncode,
+                                        done.stdout.decode("utf-8", "replace"),
+                                        done.stderr.decode("utf-8", "replace"))
+            else:
+                code, stdout, stderr = ctx.wine("lumerca-import.exe", *args)
+            tree = {str(p.relative_to(out)): p.read_bytes()
+                    for p in sorted(out.rglob("*")) if p.is_file()}
+            runs[side] = (code, normalise_messages(stdout, files, out),
+                          normalise_messages(stderr, files, out), tree)
+        return runs
+
+    failures = []
+    cases = [("single", [], files[:1]), ("named", ["--name", "Custom 7.b"], files[1:2]),
+             ("batch", [], files)]
+    for label, options, inputs in cases:
+        runs = both(label, *options, files=inputs)
+        native, windows = runs["native"], runs["windows"]
+        for index, what in ((0, "exit status"), (1, "standard output"),
+                            (2, "standard error"), (3, "files written")):
+            if native[index] != windows[index]:
+                detail = "" if index == 3 else f": native {native[index]!r}, Windows {windows[index]!r}"
+                failures.append(f"{label}: the {what} differs{detail}")
+        print(f"{label}: exit {windows[0]}, {len(windows[3])} files"
+              + (" (same as native)" if native == windows else ""))
+
+    # --dump prints JSON to standard output; --svg writes a picture.
+    runs = both("dump", "--dump", files=[files[1]], out_option=False)
+    if runs["native"][:2] != runs["windows"][:2]:
+        failures.append("--dump differs from the native tool's")
+    for side in ("native", "windows"):
+        svg = base / "svg" / f"{side}.svg"
+        svg.parent.mkdir(parents=True, exist_ok=True)
+        if side == "native":
+            subprocess.run([ctx.args.native_tool, "--svg", str(svg), str(files[1])],
+                           capture_output=True, timeout=WINE_TIMEOUT)
+        else:
+            ctx.wine("lumerca-import.exe", "--svg", win_path(svg), win_path(files[1]))
+    native_svg, windows_svg = (base / "svg" / "native.svg"), (base / "svg" / "windows.svg")
+    if not windows_svg.is_file() or native_svg.read_bytes() != windows_svg.read_bytes():
+        failures.append("--svg differs from the native tool's picture")
+    print(f"--dump and --svg: {'same' if not failures else 'see failures'}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+def normalise_messages(text, files, out):
+    """A tool's messages with paths of either system written one way."""
+    text = text.replace("\r\n", "\n")
+    for path in list(files) + [out]:
+        text = text.replace(win_path(path), "<" + Path(path).name + ">")
+        text = text.replace(str(path), "<" + Path(path).name + ">")
+    return text.replace("\\", "/")
+
+
+# -- fuzz replay --------------------------------------------------------------
+
+def cmd_fuzz_replay(ctx):
+    target = ctx.args.target
+    if target is None:
+        raise Failure("fuzz-replay needs the name of a fuzz target")
+    exe = f"{target}_replay.exe"
+    ctx.win_binary(exe)
+    ctx.runner()
+    fuzz = Path(ctx.args.source) / "fuzz"
+    folders = [fuzz / "corpus" / target] + [f for f in [fuzz / "regressions" / target] if f.is_dir()]
+    code, out, err = ctx.wine(exe, *map(win_path, folders))
+    print(out, end="")
+    if code != 0:
+        raise Failure(f"{exe} failed ({code}):\n{out}{err[-4000:]}")
+
+
 COMMANDS = {
     "setup": cmd_setup,
     "convert": cmd_convert,
@@ -762,6 +939,9 @@ COMMANDS = {
     "threads": cmd_threads,
     "pe-image": cmd_pe_image,
     "hostile-containers": cmd_hostile_containers,
+    "x87-precision": cmd_x87_precision,
+    "tool": cmd_tool,
+    "fuzz-replay": cmd_fuzz_replay,
 }
 
 
@@ -769,19 +949,25 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=sorted(COMMANDS))
-    parser.add_argument("--win32-bin", required=True)
+    parser.add_argument("target", nargs="?", help="the fuzz target of fuzz-replay")
+    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
+    parser.add_argument("--win-bin", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--prefix", required=True)
-    parser.add_argument("--wine", default="wine")
-    parser.add_argument("--wineboot", default="wineboot")
-    parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--wine", required=True, help="scripts/wine")
+    parser.add_argument("--objdump")
     parser.add_argument("--fixtures")
     parser.add_argument("--native-convert")
     parser.add_argument("--native-list")
+    parser.add_argument("--native-tool")
     parser.add_argument("--hostile")
+    parser.add_argument("--source", help="the source tree (fuzz corpora, examples)")
     args = parser.parse_args()
     try:
         COMMANDS[args.command](Context(args))
+    except Skip as skip:
+        print(f"SKIPPED: {skip}")
+        return SKIPPED
     except Failure as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
         return 1
