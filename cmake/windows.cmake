@@ -32,3 +32,23 @@ target_link_libraries(lumerca_marker PRIVATE ole32 uuid bcrypt)
 if(LUMERCA_BUILD_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/wine/win/CMakeLists.txt)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/wine/win ${CMAKE_BINARY_DIR}/tests/wine/win)
 endif()
+
+# The header-only libraries of the command-line tool (CLI11, nlohmann-json)
+# come from the native system's Debian packages; the cross build searches
+# only the mingw-w64 tree, so a folder of links to just those two headers'
+# folders stands in for them.
+set(lumerca_header_only ${CMAKE_BINARY_DIR}/header-only)
+file(MAKE_DIRECTORY ${lumerca_header_only})
+foreach(folder CLI nlohmann)
+  if(EXISTS /usr/include/${folder} AND NOT EXISTS ${lumerca_header_only}/${folder})
+    file(CREATE_LINK /usr/include/${folder} ${lumerca_header_only}/${folder} SYMBOLIC)
+  endif()
+endforeach()
+if(EXISTS ${lumerca_header_only}/CLI AND NOT TARGET CLI11::CLI11)
+  add_library(CLI11::CLI11 INTERFACE IMPORTED)
+  target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${lumerca_header_only})
+endif()
+if(EXISTS ${lumerca_header_only}/nlohmann AND NOT TARGET nlohmann_json::nlohmann_json)
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${lumerca_header_only})
+endif()

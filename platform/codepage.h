@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -144,5 +145,14 @@ inline std::unique_ptr<CodePage> CodePage::AsciiOnly(unsigned id, bool multi_byt
 // page whose tables cannot be had from the system acts as AsciiOnly. Throws
 // std::bad_alloc only.
 const CodePage& CurrentCodePage();
+
+// `bytes` decoded from the Windows code page `code_page` to UTF-8, for views
+// of a marker's texts (JSON, SVG, reports). A byte sequence that the code page
+// does not map becomes U+FFFD (see below for Windows); a code page that is not known here is decoded
+// as Latin-1 (each byte the code point of its value). Elsewhere than on
+// Windows the code page's tables are ICU's; on Windows they are the system's,
+// which map a few bytes (0x81 in 1252, say) that ICU leaves unmapped, and put
+// the code page's default character where they have no mapping.
+std::string AnsiToUtf8(std::string_view bytes, unsigned code_page);
 
 }  // namespace lumerca::platform

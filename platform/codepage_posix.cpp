@@ -8,12 +8,15 @@
 
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
+#include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
 #include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <vector>
 
 namespace lumerca::platform {
 namespace {
@@ -159,7 +162,70 @@ struct Slot {
   std::unique_ptr<const CodePage> page;
 };
 
+const Supported* FindSupported(unsigned id) {
+  for (const Supported& supported : kSupported) {
+    if (supported.id == id) return &supported;
+  }
+  return nullptr;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// Every byte sequence without a mapping becomes U+FFFD. (ICU's own
+// substitute for an unmapped single byte is U+001A, a control character that
+// XML does not allow.)
+void ReplacementCharacter(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                          UConverterCallbackReason reason, UErrorCode* error) {
+  if (reason > UCNV_IRREGULAR) return;  // reset, close, clone
+  *error = U_ZERO_ERROR;
+  const UChar replacement = 0xFFFD;
+  ucnv_cbToUWriteUChars(args, &replacement, 1, 0, error);
+}
+
+struct ConverterCloser {
+  void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+
 }  // namespace
+
+std::string AnsiToUtf8(std::string_view bytes, unsigned code_page) {
+  if (bytes.empty()) return {};
+  const Supported* supported = FindSupported(code_page);
+  UErrorCode error = U_ZERO_ERROR;
+  std::unique_ptr<UConverter, ConverterCloser> converter(
+      supported ? ucnv_open(supported->converter, &error) : nullptr);
+  if (!converter || U_FAILURE(error)) return Latin1ToUtf8(bytes);
+  ucnv_setToUCallBack(converter.get(), ReplacementCharacter, nullptr, nullptr, nullptr, &error);
+  if (U_FAILURE(error)) return Latin1ToUtf8(bytes);
+
+  // A byte gives at most two UTF-16 units.
+  std::vector<UChar> units(2 * bytes.size() + 1);
+  const int32_t length = ucnv_toUChars(converter.get(), units.data(), static_cast<int32_t>(units.size()),
+                                       bytes.data(), static_cast<int32_t>(bytes.size()), &error);
+  if (U_FAILURE(error)) return Latin1ToUtf8(bytes);
+
+  int32_t needed = 0;
+  error = U_ZERO_ERROR;
+  u_strToUTF8WithSub(nullptr, 0, &needed, units.data(), length, 0xFFFD, nullptr, &error);
+  std::string out(static_cast<std::size_t>(needed), '\0');
+  error = U_ZERO_ERROR;
+  u_strToUTF8WithSub(out.data(), needed, nullptr, units.data(), length, 0xFFFD, nullptr, &error);
+  if (U_FAILURE(error)) return Latin1ToUtf8(bytes);
+  return out;
+}
 
 const CodePage* CodePage::Find(unsigned id) {
   static std::array<Slot, kSupportedCount> slots;

@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace lumerca::platform {
 namespace {
@@ -74,6 +76,27 @@ const CodePage* CodePage::Find(unsigned id) {
 const CodePage& CurrentCodePage() {
   static const std::unique_ptr<CodePage> page = Build(GetACP());
   return *page;
+}
+
+std::string AnsiToUtf8(std::string_view bytes, unsigned code_page) {
+  if (bytes.empty() || bytes.size() > 0x3FFFFFFF) return {};
+  const int size = static_cast<int>(bytes.size());
+  // A code page the system does not have is read as Latin-1 (28591).
+  UINT cp = code_page;
+  CPINFO info{};
+  if (!GetCPInfo(cp, &info)) cp = 28591;
+  // An unmapped sequence becomes what the system maps it to (its default
+  // character where it has no mapping at all).
+  std::vector<wchar_t> units(static_cast<std::size_t>(size) * 2 + 1);
+  int length = MultiByteToWideChar(cp, 0, bytes.data(), size, units.data(),
+                                   static_cast<int>(units.size()));
+  if (length <= 0) return {};
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, units.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+  if (needed > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, units.data(), length, out.data(), needed, nullptr, nullptr);
+  }
+  return out;
 }
 
 }  // namespace lumerca::platform
