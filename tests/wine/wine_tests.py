@@ -118,12 +118,12 @@ class Context:
         self.win_binary("lumerca_marker.dll")
         self.runner()
 
-    def wine(self, exe, *args, check_prefix=True):
+    def wine(self, exe, *args, check_prefix=True, cwd=None):
         if check_prefix and not (self.prefix / "system.reg").is_file():
             raise Failure(f"the Wine prefix {self.prefix} is not set up (test wine.setup)")
         command = [self.args.wine, str(self.win_binary(exe)), *map(str, args)]
         done = subprocess.run(command, env=self.env(), capture_output=True,
-                              timeout=WINE_TIMEOUT)
+                              timeout=WINE_TIMEOUT, cwd=cwd)
         stdout = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
         stderr = done.stderr.decode("utf-8", "replace")
         if done.returncode == CANNOT_RUN and stderr.startswith("scripts/wine:"):
@@ -846,7 +846,9 @@ def cmd_tool(ctx):
 
     def both(label, *options, files=(), out_option=True):
         """Runs both tools with `options`, the output folder and `files`;
-        returns (exit statuses, stdout, stderr, output trees)."""
+        returns (exit statuses, stdout, stderr, output trees). Wine's own
+        messages (lines beginning "wine:", from helper processes under
+        emulation) are left out of the Windows tool's standard error."""
         runs = {}
         for side in ("native", "windows"):
             out = base / label / side
@@ -862,7 +864,12 @@ def cmd_tool(ctx):
                                         done.stdout.decode("utf-8", "replace"),
                                         done.stderr.decode("utf-8", "replace"))
             else:
-                code, stdout, stderr = ctx.wine("lumerca-import.exe", *args)
+                code, stdout, stderr = ctx.wine("lumerca-import.exe", *args, cwd=out)
+                wine_lines = [l for l in stderr.splitlines() if l.startswith("wine:")]
+                for line in wine_lines:
+                    print(f"{label}: Wine said: {line}")
+                stderr = "".join(l for l in stderr.splitlines(keepends=True)
+                                 if not l.startswith("wine:"))
             tree = {str(p.relative_to(out)): p.read_bytes()
                     for p in sorted(out.rglob("*")) if p.is_file()}
             runs[side] = (code, normalise_messages(stdout, files, out),
@@ -883,10 +890,21 @@ def cmd_tool(ctx):
         print(f"{label}: exit {windows[0]}, {len(windows[3])} files"
               + (" (same as native)" if native == windows else ""))
 
-    # --dump prints JSON to standard output; --svg writes a picture.
-    runs = both("dump", "--dump", files=[files[1]], out_option=False)
-    if runs["native"][:2] != runs["windows"][:2]:
-        failures.append("--dump differs from the native tool's")
+    # --dump prints JSON to standard output (the file named as given: here
+    # relative to the folder both run in); --svg writes a picture.
+    dump = {}
+    for side in ("native", "windows"):
+        if side == "native":
+            done = subprocess.run([ctx.args.native_tool, "--dump", "jacket.mrk"], cwd=examples,
+                                  capture_output=True, timeout=WINE_TIMEOUT)
+            dump[side] = (done.returncode, done.stdout.decode("utf-8", "replace"))
+        else:
+            code, out, _ = ctx.wine("lumerca-import.exe", "--dump", "jacket.mrk", cwd=examples)
+            dump[side] = (code, out)
+    if dump["native"] != dump["windows"]:
+        diff = difflib.unified_diff(dump["native"][1].splitlines(), dump["windows"][1].splitlines(),
+                                    "native", "windows", lineterm="", n=0)
+        failures.append("--dump differs from the native tool's:\n" + "\n".join(list(diff)[:20]))
     for side in ("native", "windows"):
         svg = base / "svg" / f"{side}.svg"
         svg.parent.mkdir(parents=True, exist_ok=True)
@@ -904,11 +922,12 @@ def cmd_tool(ctx):
 
 
 def normalise_messages(text, files, out):
-    """A tool's messages with paths of either system written one way."""
+    """A tool's messages with paths of either system written one way: the
+    output folder as <out>, each file as <its name>."""
     text = text.replace("\r\n", "\n")
-    for path in list(files) + [out]:
-        text = text.replace(win_path(path), "<" + Path(path).name + ">")
-        text = text.replace(str(path), "<" + Path(path).name + ">")
+    for path, shown in [(out, "out")] + [(f, Path(f).name) for f in files]:
+        text = text.replace(win_path(path), f"<{shown}>")
+        text = text.replace(str(path), f"<{shown}>")
     return text.replace("\\", "/")
 
 
