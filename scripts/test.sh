@@ -20,7 +20,11 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 echo "Windows test runners (tests wine32.* and wine64.*):"
 scripts/wine --describe | sed 's/^/  /'
-ctest --preset release -j "$jobs"
+status=0
+ctest --preset release -j "$jobs" || status=$?
+echo "Windows tests, each with its runner:"
+scripts/wine-summary.sh build
+[ "$status" -eq 0 ] || exit "$status"
 
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"

@@ -129,9 +129,9 @@ MarkerSpec Multi() {
 MarkerSpec Precision() {
   MarkerSpec m = Blouse();
   m.header.name = "Precision";
-  // 1234567 / 10 / 2.54 = 48604.2125984...: a 24-bit intermediate is off in
-  // the third decimal.
-  m.header.width = 1234567.0f;
+  // 1234568 / 10 / 2.54 = 48605.0393700...: a 24-bit intermediate is off in
+  // the second decimal.
+  m.header.width = 1234568.0f;
   m.header.scale_x = 0.987654f;
   m.header.scale_y = 1.000123f;
   // Long cut lines far from the origin, moved by several offsets: products and

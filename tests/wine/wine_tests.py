@@ -103,8 +103,8 @@ class Context:
         return path
 
     def runner(self):
-        """Prints which runner this bitness gets here; skips the test when
-        there is none."""
+        """Prints which runner this bitness gets here and returns its line;
+        skips the test when there is none."""
         done = subprocess.run([self.args.wine, "--describe"], capture_output=True, text=True)
         wanted = f"{self.bits}-bit programs: "
         line = next((l for l in done.stdout.splitlines() if l.startswith(wanted)), None)
@@ -113,6 +113,7 @@ class Context:
         print(f"runner: {line}")
         if line.startswith(wanted + "cannot run"):
             raise Skip(line)
+        return line
 
     def require_dll(self):
         self.win_binary("lumerca_marker.dll")
@@ -800,7 +801,16 @@ def cmd_x87_precision(ctx):
     library computes in IEEE single and double precision (SSE), whatever the
     host's control word says. precision.mrk holds values whose printed digits
     a 24-bit or 64-bit intermediate would change."""
-    ctx.require_dll()
+    ctx.win_binary("lumerca_marker.dll")
+    if "emulation" in ctx.runner():
+        # Measured with qemu-i386 7.2: after fldcw with 24-bit precision, divsd
+        # of 1532.5 / 10 / 2.54 gives 0x1.e2ad5ap+5 under the emulator and
+        # 0x1.e2ad5ab56ad5bp+5 on the processor. The emulator carries the x87
+        # precision over into SSE arithmetic, so its result says nothing of
+        # the library's.
+        raise Skip("the emulator applies the x87 precision control to SSE arithmetic too; "
+                   "this check needs a processor (the 64-bit build runs it, and the "
+                   "32-bit build where 32-bit programs run natively)")
     base = ctx.work / "x87-precision"
     fixtures = ctx.fixtures(base / "fixtures")
     failures = []
