@@ -1,0 +1,91 @@
+#pragma once
+
+// Work on several threads whose results are taken in the order of the work.
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <csignal>
+#include <pthread.h>
+
+namespace lumerca::tools {
+
+// Runs `work(i)` for i = 0, 1, ... count - 1, `jobs` at a time on threads of
+// their own, taking the items in order, and hands each result to `take(i,
+// result)` on the calling thread in the order of i (a result that is ready
+// early waits for those before it). `tick()` runs on the calling thread
+// between results, at least ten times a second. Once `stop()` is true, no
+// further item starts; the ones started finish and are taken. The threads
+// leave SIGINT and SIGTERM to the calling thread. Returns how many items
+// were taken.
+template <typename Result>
+std::size_t RunInOrder(std::size_t count, unsigned jobs,
+                       const std::function<Result(std::size_t)>& work,
+                       const std::function<void(std::size_t, Result&)>& take,
+                       const std::function<void()>& tick, const std::function<bool()>& stop) {
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::vector<std::optional<Result>> results(count);
+  std::size_t started = 0;
+  unsigned finished_threads = 0;
+  const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(jobs, count));
+
+  auto worker = [&] {
+    for (;;) {
+      std::size_t i = 0;
+      {
+        std::lock_guard lock(mutex);
+        if (started == count || stop()) break;
+        i = started++;
+      }
+      Result result = work(i);
+      std::lock_guard lock(mutex);
+      results[i] = std::move(result);
+      ready.notify_one();
+    }
+    std::lock_guard lock(mutex);
+    ++finished_threads;
+    ready.notify_one();
+  };
+
+  std::vector<std::thread> pool;
+  sigset_t signals, before;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, &before);  // the threads start with this mask
+  for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+
+  std::size_t taken = 0;
+  std::unique_lock lock(mutex);
+  while (taken < count && !(finished_threads == threads && taken == started)) {
+    if (results[taken]) {
+      Result result = std::move(*results[taken]);
+      results[taken].reset();
+      lock.unlock();
+      take(taken, result);
+      lock.lock();
+      ++taken;
+      continue;
+    }
+    lock.unlock();
+    tick();
+    lock.lock();
+    ready.wait_for(lock, std::chrono::milliseconds(100), [&] {
+      return results[taken].has_value() || finished_threads == threads;
+    });
+  }
+  lock.unlock();
+  for (std::thread& thread : pool) thread.join();
+  return taken;
+}
+
+}  // namespace lumerca::tools
