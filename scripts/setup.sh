@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev    # native build, fuzzers
   libgtest-dev libgmock-dev libbenchmark-dev         # tests and benchmarks
   libicu-dev libcli11-dev nlohmann-json3-dev         # code pages, command line, JSON dump
+  libcsv-dev                                         # the CSV report of the command-line tool
   locales                                            # a decimal-comma locale for the tests
   mingw-w64 g++-mingw-w64-i686-posix                 # the 32-bit Windows DLL
   wine wine32                                        # running it
