@@ -339,7 +339,7 @@ TEST_F(ArchiveTest, QuietAndTerminalProgress) {
   char buffer[4096];
   for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<std::size_t>(n));
   close(terminal);
-  EXPECT_TRUE(std::regex_search(shown, std::regex("\r[0-3]/3 files: [0-2] imported, 0 without "
+  EXPECT_TRUE(std::regex_search(shown, std::regex("\r[0-3]/3: [0-2] imported, 0 without "
                                                   "pieces, [01] failed.*\x1b\\[K")))
       << shown;
   EXPECT_NE(shown.find("lumerca-import: " + archive + "/b.txt: cannot be opened"), std::string::npos)

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <system_error>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -16,6 +17,25 @@
 #include <pthread.h>
 
 namespace lumerca::tools {
+
+// Starts up to `count` threads running `body` (fewer when the system refuses
+// more), with SIGINT and SIGTERM blocked in them, so that the signals reach
+// the calling thread.
+inline std::vector<std::thread> StartWithoutStopSignals(unsigned count,
+                                                        const std::function<void()>& body) {
+  sigset_t signals, before;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, &before);  // a thread starts with the mask of its maker
+  std::vector<std::thread> threads;
+  try {
+    for (unsigned t = 0; t < count; ++t) threads.emplace_back(body);
+  } catch (const std::system_error&) {
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return threads;
+}
 
 // Runs `work(i)` for i = 0, 1, ... count - 1, `jobs` at a time on threads of
 // their own, taking the items in order, and hands each result to `take(i,
@@ -35,7 +55,6 @@ std::size_t RunInOrder(std::size_t count, unsigned jobs,
   std::vector<std::optional<Result>> results(count);
   std::size_t started = 0;
   unsigned finished_threads = 0;
-  const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(jobs, count));
 
   auto worker = [&] {
     for (;;) {
@@ -55,15 +74,13 @@ std::size_t RunInOrder(std::size_t count, unsigned jobs,
     ready.notify_one();
   };
 
-  std::vector<std::thread> pool;
-  sigset_t signals, before;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, &before);  // the threads start with this mask
-  for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
-
+  std::vector<std::thread> pool =
+      StartWithoutStopSignals(static_cast<unsigned>(std::min<std::size_t>(jobs, count)), worker);
+  auto threads = static_cast<unsigned>(pool.size());
+  if (threads == 0 && count > 0) {  // no thread could start: the calling thread works alone
+    threads = 1;
+    worker();
+  }
   std::size_t taken = 0;
   std::unique_lock lock(mutex);
   while (taken < count && !(finished_threads == threads && taken == started)) {

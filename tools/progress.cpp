@@ -86,12 +86,12 @@ std::string Progress::LiveLine() const {
   char rate[64] = "";
   if (done > 0 && seconds > 0) {
     const double per_second = static_cast<double>(done) / seconds;
-    std::snprintf(rate, sizeof rate, ", %.1f files/s, %s left", per_second,
+    std::snprintf(rate, sizeof rate, ", %.*f files/s, %s left", per_second < 10 ? 1 : 0, per_second,
                   Duration(static_cast<double>(total_ - done) / per_second).c_str());
   }
-  return std::to_string(done) + "/" + std::to_string(total_) + " files: " +
-         std::to_string(tally.imported) + " imported, " + std::to_string(tally.without_pieces) +
-         " without pieces, " + std::to_string(tally.failed) + " failed" + rate;
+  return std::to_string(done) + "/" + std::to_string(total_) + ": " + std::to_string(tally.imported) +
+         " imported, " + std::to_string(tally.without_pieces) + " without pieces, " +
+         std::to_string(tally.failed) + " failed" + rate;
 }
 
 void Progress::Draw() {
