@@ -1,14 +1,22 @@
 #include "tools/stop_signals.h"
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 
 namespace lumerca::tools {
 namespace {
 
-volatile std::sig_atomic_t caught = 0;
+// Written by the handler, read by every thread of the run: a lock-free
+// atomic is safe for both.
+std::atomic<int> caught{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int signal_number) {
-  if (caught == 0) caught = signal_number;
+  const int saved = errno;
+  int none = 0;
+  caught.compare_exchange_strong(none, signal_number);
+  errno = saved;
 }
 
 }  // namespace
@@ -22,6 +30,6 @@ void CatchStopSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-int StopSignal() { return caught; }
+int StopSignal() { return caught.load(); }
 
 }  // namespace lumerca::tools
