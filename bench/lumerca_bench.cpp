@@ -3,11 +3,13 @@
 // what the worst hostile inputs cost in time and memory.
 //
 //   lumerca-bench [--seed N] [--rungs N] [--from K] [--runs N] [--cuts N] [--splits N]
-//                 [--largest-cuts N] [--no-ladder] [--no-hostile] [--check]
+//                 [--largest-cuts N] [--batch N] [--no-ladder] [--no-hostile] [--no-batch]
+//                 [--check]
 //   lumerca-bench --generate FILE [--seed N] [--pieces N] [--sizes N] [--classes N]
 //                 [--croixes N] [--halfs N] [--styles N] [--cuts N] [--splits N] [--long-names]
 //   lumerca-bench --generate FILE --hostile NAME [--n N]
 
+#include "bench/batch.h"
 #include "bench/generator.h"
 #include "bench/heap_counter.h"
 #include "bench/hostile.h"
@@ -46,6 +48,7 @@ struct Options {
   int repetitions = 0;     // runs per file (0: by the file's size)
   bool ladder = true;
   bool hostile = true;
+  std::size_t batch_files = 2000;  // 0: no batch rung
   bool check = false;
   fs::path generate;  // write one synthetic marker file of `shape`
   Shape shape;
@@ -332,6 +335,7 @@ int Check(const fs::path& scratch, const fs::path& out) {
   expect(GenerateFile(long_names, 7).size() > a.size(), "long names make a larger file");
   expect(LargestShape(1).Valid() && Scaled(LargestShape(1), 20).Valid(),
          "the largest shape and its scaled rungs are valid");
+  expect(BatchShape().Valid(), "the batch rung's shape is valid");
 
   const fs::path file = scratch / "check.mrk";
   WriteFile(file, a);
@@ -366,6 +370,17 @@ int Check(const fs::path& scratch, const fs::path& out) {
   ClearOutput(out);
   std::printf("generator check: %s\n", failures == 0 ? "passed" : "FAILED");
   return failures == 0 ? 0 : 1;
+}
+
+void RunBatch(const Options& options, const fs::path& scratch) {
+#ifdef LUMERCA_IMPORT_TOOL
+  RunBatchRung(LUMERCA_IMPORT_TOOL, scratch, options.batch_files,
+               options.repetitions > 0 ? options.repetitions : 3, options.seed);
+#else
+  (void)options;
+  (void)scratch;
+  std::printf("== Batch: left out, lumerca-import is not built (LUMERCA_BUILD_TOOLS=OFF)\n\n");
+#endif
 }
 
 bool ParseNumber(const char* text, unsigned long long& value) {
@@ -407,6 +422,10 @@ int main(int argc, char** argv) {
       options.ladder = false;
     } else if (arg == "--no-hostile") {
       options.hostile = false;
+    } else if (arg == "--batch") {
+      options.batch_files = std::max(1ULL, number(1000000));
+    } else if (arg == "--no-batch") {
+      options.batch_files = 0;
     } else if (arg == "--check") {
       options.check = true;
     } else if (arg == "--generate" && i + 1 < argc) {
@@ -439,6 +458,8 @@ int main(int argc, char** argv) {
                    "  --largest-cuts N  .CUTS streams of 32,767 splits in the largest marker (256)\n"
                    "  --from K          start the ladder at rung K\n"
                    "  --runs N          runs per file (default: 5 below 4 MB, 3 below 64 MB, else 2)\n"
+                   "  --batch N         markers of the batch rung (default 2000)\n"
+                   "  --no-batch        leave the batch rung out\n"
                    "  --check           check the generator and exit\n"
                    "       lumerca-bench --generate FILE [--seed N] [--pieces N] [--sizes N]\n"
                    "                     [--classes N] [--croixes N] [--halfs N] [--styles N]\n"
@@ -497,6 +518,7 @@ int main(int argc, char** argv) {
                   sysconf(_SC_NPROCESSORS_ONLN));
       if (options.ladder) RunLadder(options, scratch, out);
       if (options.hostile) RunHostile(options, scratch, out);
+      if (options.batch_files > 0) RunBatch(options, scratch);
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "lumerca-bench: %s\n", e.what());

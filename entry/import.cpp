@@ -83,32 +83,38 @@ void Import(const std::filesystem::path& file, std::string_view name,
     std::memcpy(model->Name, name.data(), name.size());
     model->Name[name.size()] = '\0';
   }
-  result.name = WriteOutputFiles(*model, output_dir);
+  result.name = WriteOutputFiles(*model, output_dir, &result.counts);
   result.status = ImportStatus::Imported;
 }
 
-void WriteFile(platform::OutputFolder& folder, const CMarker& model,
-               void (CMarker::*writer)(CPrintfFile&) const,
-               std::unique_ptr<platform::TemporaryFile>& file, const char* final_name) {
-  file = folder.CreateTemporary(final_name);
+// Writes one file under a temporary name with `write` and flushes it.
+template <typename Writer>
+std::unique_ptr<platform::TemporaryFile> WriteFile(platform::OutputFolder& folder,
+                                                   const char* final_name, Writer write) {
+  auto file = folder.CreateTemporary(final_name);
   CPrintfFile text(*file);
-  (model.*writer)(text);
+  write(text);
   text.Close();
   file->Finish();
+  return file;
 }
 
 }  // namespace
 
-std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir) {
+std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir,
+                             ImportCounts* counts) {
   model.ValidateIndexes();
   // The name handed back is computed before anything is renamed, so that
   // nothing can fail after the files are in place.
   std::string normalized = NormalizeName(output::FieldText(model.Name));
   auto folder = platform::OpenOutputFolder(output_dir);
-  std::unique_ptr<platform::TemporaryFile> orders, positions;
-  WriteFile(*folder, model, &CMarker::WriteModelOrderFile, orders, "csvimprt.txt");
-  WriteFile(*folder, model, &CMarker::WritePositionFile, positions, "posimport.txt");
+  CMarker::PositionCounts lines;
+  auto orders = WriteFile(*folder, "csvimprt.txt",
+                          [&](CPrintfFile& text) { model.WriteModelOrderFile(text); });
+  auto positions = WriteFile(*folder, "posimport.txt",
+                             [&](CPrintfFile& text) { lines = model.WritePositionFile(text); });
   folder->Commit(*orders, *positions);
+  if (counts) *counts = {model.m_sizes.Elements.GetSize(), lines.pieces, lines.cut_lines};
   return normalized;
 }
 
@@ -118,6 +124,7 @@ ImportResult ImportMarker(const std::filesystem::path& file, std::string_view na
   auto fail = [&](ImportStatus status, const char* what) {
     result.status = status;
     result.name.clear();
+    result.counts = {};
     try {
       result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", what});
     } catch (...) {

@@ -7,6 +7,7 @@
 #include "readers/splits.h"
 #include "readers/tables.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,9 +61,15 @@ public:
   // IndexOutOfRange for the first one that names no record.
   void ValidateIndexes() const;
 
+  // The lines of the position file: one per piece written, one per cut line.
+  struct PositionCounts {
+    std::size_t pieces = 0;
+    std::size_t cut_lines = 0;
+  };
+
   // The two output files, each written in full into an open file.
   void WriteModelOrderFile(CPrintfFile& file) const;
-  void WritePositionFile(CPrintfFile& file) const;
+  PositionCounts WritePositionFile(CPrintfFile& file) const;
 
   // What a size is in the model-and-order file.
   enum ModelKind : std::uint16_t {

@@ -55,7 +55,7 @@ void output::ShiftCutLine(COneSplit& split) {
   split.B2 = ToFloat(static_cast<double>(split.B2) + along_b);
 }
 
-void CMarker::WritePositionFile(CPrintfFile& file) const {
+CMarker::PositionCounts CMarker::WritePositionFile(CPrintfFile& file) const {
   const std::vector<bool> half = output::HalfPieces(*this);
   const output::PiecesBySize by_size(*this, half, /*with_halfs=*/false);
   output::ClassNames classes(*this, platform::CurrentCodePage());
@@ -63,6 +63,7 @@ void CMarker::WritePositionFile(CPrintfFile& file) const {
 
   // The working copy of one piece's cut lines; the model is never changed.
   std::vector<COneSplit> splits;
+  PositionCounts counts;
 
   const std::size_t sizes = m_sizes.Elements.GetSize();
   for (std::size_t i = 0; i < sizes; ++i) {
@@ -97,8 +98,11 @@ void CMarker::WritePositionFile(CPrintfFile& file) const {
                     static_cast<double>(split.B1), static_cast<double>(split.A2),
                     static_cast<double>(split.B2), static_cast<int>(split.Side));
       }
+      ++counts.pieces;
+      counts.cut_lines += splits.size();
     }
   }
+  return counts;
 }
 
 }  // namespace lumerca

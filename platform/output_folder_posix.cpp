@@ -117,6 +117,15 @@ public:
     auto& a = static_cast<PosixTemporaryFile&>(first);
     auto& b = static_cast<PosixTemporaryFile&>(second);
     if (!a.finished() || !b.finished()) throw OutputError("output file not finished");
+    Rename(a, b);
+    // The folder's entries reach the device outside the lock, so that imports
+    // into other folders need not wait for it.
+    ::fsync(fd_->get());
+  }
+
+private:
+  // Renames both files into place under the locks.
+  void Rename(PosixTemporaryFile& a, PosixTemporaryFile& b) {
     std::lock_guard lock(commit_mutex);
     bool locked = ::flock(fd_->get(), LOCK_EX) == 0;
     struct Unlock {
@@ -157,10 +166,8 @@ public:
     // After an exchange the temporary name holds the earlier file, which the
     // destructor removes; after a plain rename there is nothing left to remove.
     if (!exchanged) a.MarkCommitted();
-    ::fsync(fd_->get());
   }
 
-private:
   std::shared_ptr<Descriptor> fd_;
   std::filesystem::path path_;
 };

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <string>
@@ -101,6 +102,50 @@ TEST_F(ImportFixture, FailuresKeepTheEarlierFiles) {
   bad_class.croixes[4].class_index = -1;
   EXPECT_EQ(Import(bad_class).status, ImportStatus::CorruptIndex);
   unchanged();
+}
+
+// The counts name what the files hold: sizes of the order, piece lines and cut
+// lines of the position file (half pieces left out); nothing when not imported.
+TEST_F(ImportFixture, CountsTellWhatTheFilesHold) {
+  struct Case {
+    const char* what;
+    testing::MarkerSpec spec;
+    std::size_t sizes;
+  };
+  const Case cases[] = {{"blouse", BlouseMarker(), 4},
+                        {"jacket (half pieces)", testing::JacketMarker(), 6},
+                        {"big blouse", testing::BigBlouse(), 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto result = Import(c.spec);
+    ASSERT_EQ(result.status, ImportStatus::Imported);
+    std::size_t piece_lines = 0, cut_lines = 0;
+    const std::string positions = ReadFile(out() / "posimport.txt");
+    for (std::size_t at = 0, end; at < positions.size(); at = end + 2) {
+      end = positions.find("\r\n", at);
+      const auto commas = std::count(positions.begin() + static_cast<std::ptrdiff_t>(at),
+                                     positions.begin() + static_cast<std::ptrdiff_t>(end), ',');
+      (commas == 9 ? piece_lines : cut_lines) += 1;
+    }
+    EXPECT_EQ(result.counts.sizes, c.sizes);
+    EXPECT_EQ(result.counts.pieces, piece_lines);
+    EXPECT_EQ(result.counts.cut_lines, cut_lines);
+    EXPECT_EQ(piece_lines, c.spec.pieces.size() - c.spec.halfs.size());
+  }
+  const auto blouse = Import(BlouseMarker());
+  EXPECT_EQ(blouse.counts.pieces, 6u);
+  EXPECT_EQ(blouse.counts.cut_lines, 1u);
+
+  auto empty = BlouseMarker();
+  empty.pieces.clear();
+  const auto none = Import(empty);
+  EXPECT_EQ(none.status, ImportStatus::NoPieces);
+  EXPECT_EQ(none.counts.sizes + none.counts.pieces + none.counts.cut_lines, 0u);
+  auto corrupt = BlouseMarker();
+  corrupt.pieces[1].croix_index = 50;
+  const auto failed = Import(corrupt);
+  EXPECT_EQ(failed.status, ImportStatus::CorruptIndex);
+  EXPECT_EQ(failed.counts.sizes + failed.counts.pieces + failed.counts.cut_lines, 0u);
 }
 
 TEST_F(ImportFixture, AMissingFolderOrAFileAsFolderFails) {

@@ -7,6 +7,7 @@
 #include <lumerca/export.h>
 
 #ifdef __cplusplus
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -38,10 +39,18 @@ struct Diagnostic {
   std::string message;  // a short English text
 };
 
+// What the two files of an import hold.
+struct ImportCounts {
+  std::size_t sizes = 0;      // sizes in the order of the model-and-order file
+  std::size_t pieces = 0;     // piece lines of the position file (half pieces are left out)
+  std::size_t cut_lines = 0;  // cut lines of the position file
+};
+
 struct ImportResult {
   ImportStatus status = ImportStatus::CannotOpen;
   std::string name;  // the normalised marker name (set when status is Imported)
   std::vector<Diagnostic> diagnostics;
+  ImportCounts counts;  // set when status is Imported, zero otherwise
 };
 
 // Reads `file` and writes csvimprt.txt and posimport.txt into `output_dir`.

@@ -1,0 +1,141 @@
+#include "tools/batch.h"
+
+#include "tools/convert.h"
+#include "tools/exit_status.h"
+#include "tools/inputs.h"
+#include "tools/ordered_pool.h"
+#include "tools/progress.h"
+#include "tools/report.h"
+#include "tools/system.h"
+
+#include <atomic>
+#include <iostream>
+#include <map>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace lumerca::tools {
+namespace {
+
+// What the run has told so far, in the order of the files.
+struct Run {
+  const Options& options;
+  const InputList& list;
+  Progress progress;
+  Report report;
+  Tally told;                                 // of the files taken in order
+  std::map<std::string, std::size_t> groups;  // the summary's reasons
+  std::atomic<std::size_t> imported{0}, without_pieces{0}, failed{0};  // as they finish
+
+  Tally Finished() const { return {imported.load(), without_pieces.load(), failed.load()}; }
+};
+
+Progress::Style StyleFor(const Options& options, const InputList& list) {
+  if (options.quiet || !list.several) return Progress::Style::Silent;
+  return ProgressStyleForStderr();
+}
+
+void Count(const Outcome& outcome, Tally& tally) {
+  switch (outcome.kind) {
+    case Outcome::Kind::Imported: ++tally.imported; break;
+    case Outcome::Kind::WithoutPieces: ++tally.without_pieces; break;
+    case Outcome::Kind::Failed: ++tally.failed; break;
+  }
+}
+
+// One file's result, in the order of the files: its progress line, its lines
+// when not imported, its warnings, its row.
+void Tell(Run& run, std::size_t index, const Outcome& outcome) {
+  const Input& input = run.list.inputs[index];
+  const std::string file = input.path.string();
+  run.progress.Turn(index, input.path);
+  if (outcome.kind == Outcome::Kind::Imported) {
+    if (!run.list.several) {
+      std::cout << "imported " << file << " as " << outcome.stored_name << " into "
+                << (input.folder / "csvimprt.txt").string() << " and "
+                << (input.folder / "posimport.txt").string() << "\n";
+    }
+  } else {
+    ++run.groups[outcome.group];
+    run.progress.Say("lumerca-import: " + file + ": " + outcome.reason);
+  }
+  if (!run.options.quiet) {
+    for (const std::string& note : outcome.notes) run.progress.Say("lumerca-import: " + file + ": " + note);
+  }
+  if (run.report.IsOpen()) run.report.Add(input.path, outcome);
+  Count(outcome, run.told);
+}
+
+void Summary(const Run& run) {
+  const Tally& t = run.told;
+  std::string line = "lumerca-import: " + std::to_string(t.imported) + " imported, " +
+                     std::to_string(t.without_pieces) + " without pieces, " +
+                     std::to_string(t.failed) + " failed";
+  for (const auto& [group, count] : run.groups) line += "; " + std::to_string(count) + " " + group;
+  std::cerr << line << "\n";
+  if (StopSignal() != 0) {
+    std::cerr << "lumerca-import: stopped by a signal: " << run.list.inputs.size() - t.Done()
+              << " of " << run.list.inputs.size() << " files not converted\n";
+  }
+}
+
+void Convert(Run& run, OutputTree& tree) {
+  std::function<Outcome(std::size_t)> work = [&](std::size_t i) {
+    Outcome outcome = tools::Convert(run.list.inputs[i], run.options.name, tree);
+    auto& counter = outcome.kind == Outcome::Kind::Imported        ? run.imported
+                    : outcome.kind == Outcome::Kind::WithoutPieces ? run.without_pieces
+                                                                   : run.failed;
+    ++counter;
+    return outcome;
+  };
+  std::function<void(std::size_t, Outcome&)> take = [&](std::size_t i, Outcome& outcome) {
+    Tell(run, i, outcome);
+    run.progress.Show(run.Finished());
+  };
+  RunInOrder<Outcome>(
+      run.list.inputs.size(), run.options.jobs, work, take,
+      [&] { run.progress.Show(run.Finished()); }, [] { return StopSignal() != 0; });
+  run.progress.Finish();
+}
+
+int ExitStatus(const Tally& tally) {
+  if (StopSignal() != 0) return kStoppedBySignal + StopSignal();
+  if (tally.failed > 0) return kSomeFailed;
+  if (tally.without_pieces > 0) return kSomeWithoutPieces;
+  return kAllImported;
+}
+
+}  // namespace
+
+int RunConversions(const Options& options) {
+  CatchStopSignals();
+  std::error_code error;
+  fs::create_directories(options.output, error);
+  if (error || !fs::is_directory(options.output)) {
+    std::cerr << "lumerca-import: cannot make the output folder " << options.output.string()
+              << (error ? ": " + error.message() : ": a file stands there") << "\n";
+    return kUsage;
+  }
+  const InputList list =
+      ListInputs(options.inputs, options.output, options.report, [] { return StopSignal() != 0; });
+  Run run{options, list, Progress(StyleFor(options, list), list.inputs.size()), {}, {}, {}};
+  std::string problem;
+  if (!options.report.empty() && !run.report.Open(options.report, problem)) {
+    std::cerr << "lumerca-import: report: " << problem << "\n";
+    return kUsage;
+  }
+  for (const std::string& note : list.notes) run.progress.Say("lumerca-import: " + note);
+
+  OutputTree tree(options.output);
+  Convert(run, tree);
+  if (list.several || StopSignal() != 0) Summary(run);
+  int status = ExitStatus(run.told);
+  if (run.report.IsOpen() && !run.report.Close(problem)) {
+    std::cerr << "lumerca-import: report: " << problem << "\n";
+    if (status == kAllImported || status == kSomeWithoutPieces) status = kSomeFailed;
+  }
+  return status;
+}
+
+}  // namespace lumerca::tools
