@@ -4,6 +4,7 @@
 // step by step: checking the cross-references and writing both files.
 
 #include "entry/marker.h"
+#include "entry/walk.h"
 
 #include <filesystem>
 #include <string>
@@ -15,5 +16,14 @@ namespace lumerca {
 // `output_dir` and renames both into place (OutputError). Returns the
 // normalised marker name, which is computed before anything is renamed.
 std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir);
+
+// What is missing of a stream that ended before its declared layout and what
+// became of it, as the import's diagnostics say it: "holds 2 of its 3 cut
+// lines, ...; not imported (--salvage imports the 2)".
+std::string DamageText(const StreamRead& read, bool salvage);
+
+// Why a walk's damage stops an import without salvage ("0.CUTS: holds ...");
+// empty when nothing missing is used by the output files.
+std::string DamageReason(const WalkReport& report);
 
 }  // namespace lumerca
