@@ -56,13 +56,20 @@ int Dump(const std::vector<fs::path>& files) {
   return all_opened ? kAllImported : kSomeFailed;
 }
 
+// One diagnostic as a line of standard error: "FILE: PATH: MESSAGE".
+void PrintDiagnostic(const char* prefix, const fs::path& file, const lumerca::Diagnostic& d) {
+  std::cerr << prefix << file.string() << ": " << (d.path.empty() ? "" : d.path + ": ") << d.message
+            << "\n";
+}
+
 // --svg: the picture of one marker file.
 int Svg(const fs::path& svg, const fs::path& file) {
   lumerca::WalkReport report;
-  const auto model = lumerca::tools::LoadMarker(file, report);
+  std::string why;
+  const auto model = lumerca::tools::LoadMarker(file, report, &why);
   if (!model) {
     std::cerr << "lumerca-import: " << file.string() << ": "
-              << lumerca::StatusText(lumerca::ImportStatus::CannotOpen) << "\n";
+              << lumerca::StatusText(lumerca::ImportStatus::CannotOpen) << " (" << why << ")\n";
     return kSomeFailed;
   }
   std::ofstream out(svg, std::ios::binary | std::ios::trunc);
@@ -91,7 +98,9 @@ int main(int argc, char** argv) {
   unsigned code_page = 0;
   std::vector<fs::path> files;
   bool quiet = false;
+  bool verbose = false;
   bool dump = false;
+  lumerca::ImportOptions options;
   fs::path svg;
   app.add_option("-o,--output", output,
                  "Folder for the two files (default: the current folder); with several files, "
@@ -100,7 +109,13 @@ int main(int argc, char** argv) {
   app.add_option("--name", name, "Name to give the marker instead of the one stored in it");
   app.add_option("--codepage", code_page,
                  "ANSI code page of the names (874, 932, 936, 949, 950, 1250-1258; default 1252)");
-  app.add_flag("-q,--quiet", quiet, "No progress lines");
+  app.add_flag("-q,--quiet", quiet, "No progress lines and no warnings");
+  app.add_flag("-v,--verbose", verbose,
+               "Print every diagnostic, also those of files that are not imported");
+  app.add_flag("--salvage", options.salvage,
+               "Import a damaged file (a stream cut short of data the output uses) from what "
+               "arrived: missing fields read as zero, texts cut where the bytes end, each table "
+               "keeps its whole records; warnings say what was missing");
   app.add_flag("--dump", dump,
                "Print what is read from each file (the walk, the header, every table, the pieces, "
                "the cut lines) as JSON on standard output, instead of converting");
@@ -162,7 +177,7 @@ int main(int argc, char** argv) {
         continue;
       }
     }
-    auto result = lumerca::ImportMarker(file, name, folder);
+    auto result = lumerca::ImportMarker(file, name, folder, options);
     switch (result.status) {
       case lumerca::ImportStatus::Imported:
         ++imported;
@@ -187,11 +202,13 @@ int main(int argc, char** argv) {
       std::error_code ignored;
       fs::remove(folder, ignored);  // only while it is still empty
     }
+    // A file imported has its warnings; one not imported has its one line
+    // above, and its details with -v.
+    const bool done = result.status == lumerca::ImportStatus::Imported;
     for (const auto& d : result.diagnostics) {
-      if (d.kind != lumerca::Diagnostic::Kind::ImportFailed && !quiet) {
-        std::cerr << "lumerca-import: " << file.string() << ": " << d.path << ": " << d.message
-                  << "\n";
-      }
+      if (d.kind == lumerca::Diagnostic::Kind::ImportFailed) continue;
+      if (done && (verbose || !quiet)) PrintDiagnostic("warning: ", file, d);
+      if (!done && verbose) PrintDiagnostic("note: ", file, d);
     }
   }
 
