@@ -49,8 +49,10 @@ std::string DamageText(const StreamRead& read, bool salvage) {
   const std::uint64_t short_by = read.declared > read.arrived ? read.declared - read.arrived : 0;
   const std::string bytes = (read.declared_known ? "" : "at least ") + Grouped(short_by) +
                             (short_by == 1 ? " byte" : " bytes");
-  const bool count_arrived = std::string_view(read.place) != "the record count";
-  const bool records_lost = *read.records != '\0' && count_arrived &&
+  // Without its count (or a .CUTS stream's header) a stream keeps nothing.
+  const bool keeps_nothing = std::string_view(read.place) == "the record count" ||
+                             std::string_view(read.place) == "the header";
+  const bool records_lost = *read.records != '\0' && !keeps_nothing &&
                             read.kept_records < read.declared_records;
   std::string text;
   if (records_lost) {
@@ -63,7 +65,10 @@ std::string DamageText(const StreamRead& read, bool salvage) {
     text = "ends " + bytes + " before its declared layout, " + Where(read);
   }
   if (!read.Used()) return text + " (not used by the output files)";
-  const std::string kept = !records_lost         ? "what arrived"
+  if (keeps_nothing) {
+    return text + (salvage ? "; salvaged: imported without it" : "; not imported (--salvage imports the file without it)");
+  }
+  const std::string kept = !records_lost             ? "what arrived"
                            : read.kept_records == 0 ? "none of them"
                                                     : "the " + Grouped(static_cast<std::uint64_t>(read.kept_records));
   if (salvage) return text + "; salvaged: " + kept + " imported";

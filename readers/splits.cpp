@@ -31,8 +31,8 @@ StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t /*size*/,
 
   LayoutReader in(stream);
   CElement work;
-  const bool have_header =
-      in.Field(&work.Raw1, 1) && in.Field(&work.SplitCount, 2) && in.Field(&work.Raw3, 2);
+  const bool have_count = in.Field(&work.Raw1, 1) && in.Field(&work.SplitCount, 2);
+  const bool have_header = have_count && in.Field(&work.Raw3, 2);
   const std::int64_t declared = work.SplitCount > 0 ? work.SplitCount : 0;
   const char* place = have_header ? "" : "the header";
   std::int64_t place_index = -1;
@@ -50,7 +50,7 @@ StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t /*size*/,
   StreamRead read = in.Result();
   // Every byte is used: the header says how many cut lines the piece has.
   read.declared = read.used_end = kHeaderBytes + static_cast<std::uint64_t>(declared) * kSplitBytes;
-  read.declared_known = have_header;
+  read.declared_known = have_count;
   read.place = place;
   read.place_index = place_index;
   read.records = "cut lines";

@@ -194,10 +194,20 @@ std::vector<Case> Cases() {
       {"HALFS without its count", "HALFS", [](const ByteVector& b) { return ByteVector(b.begin(), b.begin() + 1); },
        kDamaged,
        "ends at least 1 byte before its declared layout, in the record count; not imported "
-       "(--salvage imports what arrived)",
+       "(--salvage imports the file without it)",
        kImported,
        [](const Output& got, const Output& clean) {
          EXPECT_EQ(PieceLines(got.positions), PieceLines(clean.positions) + 2);
+       }},
+      {".CUTS in its header", "CUTS/0.CUTS", [](const ByteVector& b) { return ByteVector(b.begin(), b.begin() + 3); },
+       kDamaged,
+       "ends 134 bytes before its declared layout, in the header; not imported (--salvage imports "
+       "the file without it)",
+       kImported,
+       [](const Output& got, const Output&) {
+         const auto lines = Lines(got.positions);
+         ASSERT_FALSE(lines.empty());
+         EXPECT_TRUE(lines[0].ends_with(",0\r")) << "piece 0 without cut lines: " << lines[0];
        }},
       {"MARKER in its name", "MARKER", [](const ByteVector& b) { return ByteVector(b.begin(), b.begin() + 105 + 6 + 4); },
        kDamaged,

@@ -260,7 +260,7 @@ TEST_F(HostileImport, SectorOffsetsBeyond32Bits) {
     const auto result = Expect(image.Bytes(), kDamaged);
     EXPECT_EQ(Reason(result),
               "PIECES: ends at least 2 bytes before its declared layout, in the record count; not "
-              "imported (--salvage imports what arrived)");
+              "imported (--salvage imports the file without it)");
   }
   {
     SCOPED_TRACE("a link inside a stream's chain, version 4");
