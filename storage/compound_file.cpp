@@ -569,6 +569,7 @@ std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes, std::string
       why = "compound-file header: " + std::to_string(count) + " " + table +
             " sectors declared, but the file holds " + Sectors(sectors) + " of " +
             std::to_string(file->sector_size_) + " bytes";
+      if (size % file->sector_size_ != 0 || count < 2 * sectors + 16) why += ": the file may be truncated";
       return nullptr;
     }
   }
