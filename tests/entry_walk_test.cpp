@@ -175,8 +175,11 @@ TEST(DispatchStream, ClsCounts) {
     SCOPED_TRACE(c.what);
     CMarker model;
     MemoryStream stream(c.bytes);
-    EXPECT_EQ(DispatchStream(model, u"7.cls", 9999, stream).outcome, c.outcome);
+    const StreamRead read = DispatchStream(model, u"7.cls", 9999, stream);
+    EXPECT_EQ(read.outcome, c.outcome);
     EXPECT_EQ(stream.reads(), c.reads);
+    EXPECT_EQ(read.arrived, stream.position());
+    EXPECT_FALSE(read.Used());
   }
 }
 
@@ -186,7 +189,11 @@ TEST(DispatchStream, OtherNamesAreSkippedBySize) {
   EXPECT_EQ(DispatchStream(model, u"NOTES", 33, stream).outcome, ReadOutcome::Read);
   EXPECT_EQ(stream.reads(), Reads({16, 16, 1}));
   MemoryStream short_stream(ByteVector(20, 1));
-  EXPECT_EQ(DispatchStream(model, u"NOTES", 33, short_stream).outcome, ReadOutcome::Short);
+  const StreamRead read = DispatchStream(model, u"NOTES", 33, short_stream);
+  EXPECT_EQ(read.outcome, ReadOutcome::Short);
+  EXPECT_EQ(read.declared, 33u);
+  EXPECT_EQ(read.arrived, 20u);
+  EXPECT_FALSE(read.Used());  // nothing of such a stream is used
 }
 
 // ---------------------------------------------------------------- walk
