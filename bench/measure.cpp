@@ -100,6 +100,7 @@ ConversionSample Convert(const std::filesystem::path& file, const std::filesyste
     } else {
       const std::string name = WriteOutputFiles(*model, out_dir);
       SetMessage(sample, name);
+      if (report.used_damage > 0) sample.status = 4;
     }
     model.reset();
     const auto t3 = Clock::now();
@@ -116,7 +117,7 @@ ConversionSample Convert(const std::filesystem::path& file, const std::filesyste
   }
   const std::uint64_t hwm = StatusBytes("VmHWM");
   sample.rss_peak = hwm > rss_start ? hwm - rss_start : 0;
-  if (sample.status == 0) {
+  if (sample.status == 0 || sample.status == 4) {
     sample.output_bytes = FileSize(out_dir / "csvimprt.txt") + FileSize(out_dir / "posimport.txt");
   }
   return sample;
@@ -137,6 +138,7 @@ const char* StatusName(int status) {
     case 0: return "imported";
     case 1: return "no pieces";
     case 2: return "cannot open";
+    case 4: return "salvaged";
     default: return "failed";
   }
 }

@@ -9,7 +9,9 @@
 
 namespace lumerca::bench {
 
-// One conversion as ImportMarker does it, timed step by step:
+// One conversion as ImportMarker does it with salvage, timed step by step (a
+// file with data missing is written from what arrived, so that its writing
+// is measured too; without salvage the import would stop after the walk):
 //   open  storage::OpenDocument (the whole file read and its tables checked)
 //   walk  WalkStorage over a fresh model, then the document closed
 //   write what the import does after the walk: the cross-reference check, the
@@ -19,7 +21,8 @@ namespace lumerca::bench {
 // highest point of each step (the later steps still hold what the earlier
 // ones built: the walk holds the file image, the writing holds the model).
 struct ConversionSample {
-  int status = 0;  // 0 imported, 1 no pieces, 2 cannot be opened, 3 failed
+  int status = 0;  // 0 imported, 1 no pieces, 2 cannot be opened, 3 failed,
+                   // 4 imported with salvage (damaged: data that the output uses is missing)
   double open_s = 0, walk_s = 0, write_s = 0;
   double write_user_s = 0, write_system_s = 0;  // CPU time of the write step: ours, the kernel's
   std::uint64_t heap_open = 0, heap_walk = 0, heap_write = 0;

@@ -24,13 +24,76 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 255;
 
-Diagnostic ToDiagnostic(const WalkEntry& entry) {
+// 32701 as "32,701".
+std::string Grouped(std::uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, 1, ',');
+  return digits;
+}
+
+// "in the name of size 2"; empty for a stream without a layout of its own.
+std::string Where(const StreamRead& read) {
+  if (*read.place == '\0') return "";
+  std::string where = "in ";
+  where += read.place;
+  if (read.place_index >= 0) {
+    where += ' ';
+    where += std::to_string(read.place_index);
+  }
+  return where;
+}
+
+}  // namespace
+
+std::string DamageText(const StreamRead& read, bool salvage) {
+  const std::uint64_t short_by = read.declared > read.arrived ? read.declared - read.arrived : 0;
+  const std::string bytes = (read.declared_known ? "" : "at least ") + Grouped(short_by) +
+                            (short_by == 1 ? " byte" : " bytes");
+  // Without its count (or a .CUTS stream's header) a stream keeps nothing.
+  const bool keeps_nothing = std::string_view(read.place) == "the record count" ||
+                             std::string_view(read.place) == "the header";
+  const bool records_lost = *read.records != '\0' && !keeps_nothing &&
+                            read.kept_records < read.declared_records;
+  std::string text;
+  if (records_lost) {
+    text = "holds " + Grouped(static_cast<std::uint64_t>(read.kept_records)) + " of its " +
+           Grouped(static_cast<std::uint64_t>(read.declared_records)) + " " + read.records +
+           ", ending " + bytes + " before its declared layout " + Where(read);
+  } else if (*read.place == '\0') {
+    text = "delivers " + Grouped(read.arrived) + " of its " + Grouped(read.declared) + " bytes";
+  } else {
+    text = "ends " + bytes + " before its declared layout, " + Where(read);
+  }
+  if (!read.Used()) return text + " (not used by the output files)";
+  if (keeps_nothing) {
+    return text + (salvage ? "; salvaged: imported without it" : "; not imported (--salvage imports the file without it)");
+  }
+  const std::string kept = !records_lost             ? "what arrived"
+                           : read.kept_records == 0 ? "none of them"
+                                                    : "the " + Grouped(static_cast<std::uint64_t>(read.kept_records));
+  if (salvage) return text + "; salvaged: " + kept + " imported";
+  return text + "; not imported (--salvage imports " + kept + ")";
+}
+
+std::string DamageReason(const WalkReport& report) {
+  if (report.used_damage == 0) return "";
+  const WalkEntry& first = report.first_used_damage;
+  std::string reason = first.path + ": " + DamageText(first.read, false);
+  if (report.used_damage > 1) {
+    reason += "; and " + Grouped(report.used_damage - 1) + " more stream" +
+              (report.used_damage > 2 ? "s" : "") + " with data missing";
+  }
+  return reason;
+}
+
+namespace {
+
+Diagnostic ToDiagnostic(const WalkEntry& entry, bool salvage) {
   using Kind = Diagnostic::Kind;
   const bool storage = entry.type == static_cast<std::uint32_t>(storage::ElementType::Storage);
   switch (entry.outcome) {
     case WalkEntry::Outcome::Short:
-      return {Kind::StreamRejected, entry.path,
-              "stream ends before its declared layout; nothing of it was used"};
+      return {Kind::StreamDamaged, entry.path, DamageText(entry.read, salvage)};
     case WalkEntry::Outcome::Skipped:
       return {Kind::StreamSkipped, entry.path, "stream passed over: its name holds no piece number"};
     case WalkEntry::Outcome::OpenFailed:
@@ -53,7 +116,8 @@ Diagnostic ToDiagnostic(const WalkEntry& entry) {
 }
 
 void Import(const std::filesystem::path& file, std::string_view name,
-            const std::filesystem::path& output_dir, ImportResult& result) {
+            const std::filesystem::path& output_dir, const ImportOptions& options,
+            ImportResult& result) {
   auto model = std::make_unique<CMarker>();
   {
     [[maybe_unused]] ComScope com;  // COM for this thread while the document is open
@@ -61,17 +125,29 @@ void Import(const std::filesystem::path& file, std::string_view name,
     // file replaced meanwhile can only make the walk stop early.
     std::error_code size_error;
     const std::uint64_t size = std::filesystem::file_size(file, size_error);
-    auto root = size_error ? nullptr : storage::OpenDocument(file);
+    std::string why;
+    auto root = size_error ? nullptr : storage::OpenDocument(file, &why);
     if (!root) {
       result.status = ImportStatus::CannotOpen;
+      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "",
+                                    size_error ? storage::FileErrorText(size_error) : why});
       return;
     }
     WalkReport report;
     WalkStorage(*model, *root, &report, LimitsFor(size));
-    for (const auto& entry : report.entries) result.diagnostics.push_back(ToDiagnostic(entry));
+    for (const auto& entry : report.entries) {
+      result.diagnostics.push_back(ToDiagnostic(entry, options.salvage));
+    }
     if (report.omitted > 0) {
       result.diagnostics.push_back({Diagnostic::Kind::StreamSkipped, "",
                                     std::to_string(report.omitted) + " further problems not listed"});
+    }
+    if (report.used_damage > 0 && !options.salvage) {
+      // A host sees no warning: a marker with pieces, sizes or cut lines
+      // missing would be a marker cut wrong.
+      result.status = ImportStatus::Damaged;
+      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", DamageReason(report)});
+      return;
     }
   }  // the document is closed here
   if (model->m_pieces.IsEmpty()) {
@@ -120,6 +196,12 @@ std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& 
 
 ImportResult ImportMarker(const std::filesystem::path& file, std::string_view name,
                           const std::filesystem::path& output_dir) noexcept {
+  return ImportMarker(file, name, output_dir, ImportOptions{});
+}
+
+ImportResult ImportMarker(const std::filesystem::path& file, std::string_view name,
+                          const std::filesystem::path& output_dir,
+                          const ImportOptions& options) noexcept {
   ImportResult result;
   auto fail = [&](ImportStatus status, const char* what) {
     result.status = status;
@@ -131,7 +213,7 @@ ImportResult ImportMarker(const std::filesystem::path& file, std::string_view na
     }
   };
   try {
-    Import(file, name, output_dir, result);
+    Import(file, name, output_dir, options, result);
   } catch (const IndexOutOfRange& e) {
     fail(ImportStatus::CorruptIndex, e.what());
   } catch (const OutputError& e) {
@@ -156,6 +238,7 @@ const char* StatusText(ImportStatus status) noexcept {
     case ImportStatus::CorruptIndex: return "a cross-reference between its tables is out of range";
     case ImportStatus::OutputFailed: return "the output files could not be written";
     case ImportStatus::OutOfMemory: return "memory ran out";
+    case ImportStatus::Damaged: return "damaged: data that the output files need is missing";
   }
   return "unknown status";
 }

@@ -53,9 +53,10 @@ public:
   CSkippedStreams m_skipped;
   CHalfs m_halfs;
 
-  // Reads one MARKER stream into the header. A stream that ends before its
-  // layout changes nothing.
-  ReadOutcome ReadHeader(storage::Stream& stream, std::uint32_t size);
+  // Reads one MARKER stream into the header. Of a stream that ends before its
+  // layout, the fields that did not arrive read as zero and the texts are cut
+  // where the bytes ended.
+  StreamRead ReadHeader(storage::Stream& stream, std::uint32_t size);
 
   // Checks every cross-reference that the writers follow. Throws
   // IndexOutOfRange for the first one that names no record.

@@ -31,35 +31,65 @@ bool EndsWithIgnoreCase(std::u16string_view name, std::string_view upper) {
 
 // A .PGS stream is consumed in reads of at most 100 bytes until its size is
 // used up, or until a read delivers nothing (the stream holds less than it
-// claims).
-ReadOutcome SkipPgs(storage::Stream& stream, std::uint32_t size) {
+// claims). Nothing of it is used.
+StreamRead SkipPgs(storage::Stream& stream, std::uint32_t size) {
+  LayoutReader in(stream);
   unsigned char scratch[100];
   std::uint32_t remaining = size;
   while (remaining > 0) {
     const auto chunk = std::min<std::uint32_t>(remaining, sizeof scratch);
-    const std::uint32_t delivered = stream.Read(scratch, chunk);
-    if (delivered == 0) return ReadOutcome::Short;
+    const std::uint32_t delivered = in.Read(scratch, chunk);
+    if (delivered == 0) break;
     remaining -= std::min(delivered, remaining);
   }
-  return ReadOutcome::Read;
+  StreamRead read = in.Result();
+  read.declared = size;
+  return read;
 }
 
 // A .CLS stream: a signed 16-bit count, then that many records of 64 bytes,
-// all dropped. A stream too short for its count counts 0.
-ReadOutcome SkipCls(storage::Stream& stream) {
+// all dropped. A stream too short for its count counts 0. Nothing of it is
+// used.
+StreamRead SkipCls(storage::Stream& stream) {
+  LayoutReader in(stream);
   std::int16_t count = 0;
-  if (!ReadField(stream, &count, sizeof count)) return ReadOutcome::Short;
-  for (int i = 0; i < count; ++i) {
-    if (!SkipBytes(stream, 64)) return ReadOutcome::Short;
+  const bool have_count = in.Field(&count, sizeof count);
+  const std::int64_t declared = count > 0 ? count : 0;
+  std::int64_t kept = 0;
+  const char* place = have_count ? "" : "the record count";
+  std::int64_t place_index = -1;
+  for (; have_count && kept < declared; ++kept) {
+    if (!SkipBytes(in, 64)) {
+      place = "record";
+      place_index = kept;
+      break;
+    }
   }
-  return ReadOutcome::Read;
+  StreamRead read = in.Result();
+  read.declared = 2 + static_cast<std::uint64_t>(declared) * 64;
+  read.declared_known = have_count;
+  read.place = place;
+  read.place_index = place_index;
+  read.records = "records";
+  read.declared_records = declared;
+  read.kept_records = kept;
+  return read;
+}
+
+// The default reader: SkipBytes over the stream's size.
+StreamRead SkipStream(storage::Stream& stream, std::uint32_t size) {
+  LayoutReader in(stream);
+  SkipBytes(in, size);
+  StreamRead read = in.Result();
+  read.declared = size;
+  return read;
 }
 
 struct Rule {
   enum class Test { Is, EndsWith } test;
   std::string_view text;  // upper case
   const char* reader;
-  ReadOutcome (*read)(CMarker&, std::u16string_view, std::uint32_t, storage::Stream&);
+  StreamRead (*read)(CMarker&, std::u16string_view, std::uint32_t, storage::Stream&);
 };
 
 // The rules in the order in which they are tested; the first that holds wins.
@@ -301,31 +331,47 @@ private:
     const char* reader = "";
     const auto size = static_cast<std::uint32_t>(element.size & 0xFFFFFFFFu);
     MeteredStream metered(*stream, bytes_left_);
-    const ReadOutcome outcome = DispatchStream(model_, element.name, size, metered, &reader);
+    StreamRead read = DispatchStream(model_, element.name, size, metered, &reader);
     stream.reset();
     if (metered.ran_out()) {
-      Overrun(element, reader);
+      Overrun(element, reader, &read);
       return;
     }
-    Record(&element.name, depth, element.type, element.size, reader, FromRead(outcome));
+    const Outcome outcome = FromRead(read.outcome);
+    if (read.Used() && report_) {
+      // Counted apart from the entries kept, so that the import sees it.
+      if (report_->used_damage++ == 0) {
+        report_->first_used_damage = MakeEntry(&element.name, depth, element.type, element.size,
+                                               reader, outcome, read);
+      }
+    }
+    Record(&element.name, depth, element.type, element.size, reader, outcome, &read);
   }
 
   // The walk has met more than the document holds: it records the element
   // and ends.
-  void Overrun(const storage::Element& element, const char* reader = "") {
-    Record(&element.name, levels_.top().depth, element.type, element.size, reader, Outcome::Overrun);
+  void Overrun(const storage::Element& element, const char* reader = "",
+               const StreamRead* read = nullptr) {
+    Record(&element.name, levels_.top().depth, element.type, element.size, reader, Outcome::Overrun,
+           read);
     while (!levels_.empty()) levels_.pop();
   }
 
   // Entries for elements carry the element's path; entries for a storage
   // whose enumeration failed carry the storage's path.
   void Record(const std::u16string* leaf, int depth, std::uint32_t type, std::uint64_t size,
-              const char* reader, Outcome outcome) {
+              const char* reader, Outcome outcome, const StreamRead* read = nullptr) {
     if (!report_ || !(report_->record_all || IsTrouble(outcome))) return;
     if (!report_->record_all && report_->entries.size() >= kMaxTroubleEntries) {
       ++report_->omitted;
       return;
     }
+    report_->entries.push_back(MakeEntry(leaf, depth, type, size, reader, outcome,
+                                         read ? *read : StreamRead{}));
+  }
+
+  WalkEntry MakeEntry(const std::u16string* leaf, int depth, std::uint32_t type, std::uint64_t size,
+                      const char* reader, Outcome outcome, const StreamRead& read) const {
     WalkEntry entry;
     entry.path = levels_.PathTo(leaf);
     if (leaf) entry.name = Utf16ToUtf8(*leaf);
@@ -334,7 +380,8 @@ private:
     entry.size = size;
     entry.reader = reader;
     entry.outcome = outcome;
-    report_->entries.push_back(std::move(entry));
+    entry.read = read;
+    return entry;
   }
 
   CMarker& model_;
@@ -351,8 +398,8 @@ void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report,
   Walker(model, report, limits).Run(root);
 }
 
-ReadOutcome DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,
-                           storage::Stream& stream, const char** reader) {
+StreamRead DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,
+                          storage::Stream& stream, const char** reader) {
   for (const Rule& rule : kRules) {
     const bool holds = rule.test == Rule::Test::Is ? EqualsIgnoreCase(name, rule.text)
                                                    : EndsWithIgnoreCase(name, rule.text);
@@ -361,7 +408,7 @@ ReadOutcome DispatchStream(CMarker& model, std::u16string_view name, std::uint32
     return rule.read(model, name, size, stream);
   }
   if (reader) *reader = "SkipBytes";
-  return SkipBytes(stream, size) ? ReadOutcome::Read : ReadOutcome::Short;
+  return SkipStream(stream, size);
 }
 
 }  // namespace lumerca

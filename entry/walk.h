@@ -17,7 +17,8 @@ namespace lumerca {
 struct WalkEntry {
   enum class Outcome {
     Read,        // a stream decoded into the model (or consumed by a skipping reader)
-    Short,       // a stream that ended before its declared layout; rejected whole
+    Short,       // a stream that ended before its declared layout: what arrived of it
+                 // entered the model; `read` says what is missing
     Skipped,     // a stream passed over by its reader (e.g. a .CUTS name without a number)
     Entered,     // a storage that was walked
     PassedOver,  // a name beginning with U+0005, or an element of another type
@@ -37,6 +38,8 @@ struct WalkEntry {
   std::uint64_t size = 0;
   const char* reader = "";   // the reader that took a stream ("" for storages)
   Outcome outcome = Outcome::Read;
+  StreamRead read;           // for a stream that a reader took: bytes declared and arrived,
+                             // and what is missing
 };
 
 struct WalkReport {
@@ -44,6 +47,10 @@ struct WalkReport {
   std::vector<WalkEntry> entries;   // in walk order
   // Without record_all at most 1,000 entries are kept; the rest are counted.
   std::size_t omitted = 0;
+  // Streams cut short of something the output files would use, whether or
+  // not their entries were kept, and the first of them.
+  std::size_t used_damage = 0;
+  WalkEntry first_used_damage;
 };
 
 // Walks `root` depth first in its enumerator's order and fills `model`. Never
@@ -55,8 +62,8 @@ struct WalkReport {
 // stream sectors of its own, so a walk that meets more elements, or reads more
 // bytes, than `limits` allows goes round a storage that lies inside itself, or
 // through storages or streams that share their contents. It ends there: the
-// stream being read when the bytes ran out delivers no more, and nothing else
-// is opened.
+// stream being read when the bytes ran out delivers no more (what arrived of
+// it stays in the model), and nothing else is opened.
 struct WalkLimits {
   std::uint64_t elements = UINT64_MAX;
   std::uint64_t bytes = UINT64_MAX;
@@ -70,7 +77,7 @@ constexpr WalkLimits LimitsFor(std::uint64_t file_size) { return {file_size / 12
 
 // Hands one stream to the reader that its name selects; returns the reader's
 // name through `reader` and what it made of the stream.
-ReadOutcome DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,
+StreamRead DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,
                            storage::Stream& stream, const char** reader = nullptr);
 
 }  // namespace lumerca

@@ -5,7 +5,11 @@
 // Invariants: no read delivers more bytes than it asked for; no stream
 // delivers more bytes than the file holds (each sector of a chain is read once,
 // so no byte is made up); a model that passes ValidateIndexes never makes a
-// writer throw.
+// writer throw. Of every stream that a reader took: a stream read whole
+// delivered exactly the bytes its layout declares, one cut short fewer; no
+// more records are kept than declared; what the output uses lies within the
+// layout; every damage the output would use is counted. A cut line element
+// never counts cut lines that it does not hold.
 //
 // A stream may deliver more or fewer bytes than the size its storage's listing
 // gave: listing and opening are two searches of the storage's tree, as in the
@@ -79,6 +83,29 @@ void ReadEveryStream(storage::Storage& root, std::uint64_t limit, std::uint32_t 
   }
 }
 
+void CheckReads(const WalkReport& report, std::uint64_t file_size) {
+  std::size_t used = 0;
+  for (const WalkEntry& e : report.entries) {
+    if (*e.reader == '\0' || e.outcome == WalkEntry::Outcome::Skipped) continue;
+    const StreamRead& r = e.read;
+    if (e.outcome == WalkEntry::Outcome::Read) {
+      FUZZ_CHECK(r.arrived == r.declared && r.declared_known, "%s read whole: %llu of %llu bytes",
+                 e.path.c_str(), static_cast<unsigned long long>(r.arrived),
+                 static_cast<unsigned long long>(r.declared));
+      FUZZ_CHECK(r.kept_records == r.declared_records, "%s read whole lost records", e.path.c_str());
+    } else if (e.outcome == WalkEntry::Outcome::Short) {
+      FUZZ_CHECK(r.arrived < r.declared, "%s cut short: %llu of %llu bytes", e.path.c_str(),
+                 static_cast<unsigned long long>(r.arrived), static_cast<unsigned long long>(r.declared));
+      used += r.Used();
+    }
+    FUZZ_CHECK(r.used_end <= r.declared || !r.declared_known, "%s uses bytes past its layout",
+               e.path.c_str());
+    FUZZ_CHECK(r.kept_records <= r.declared_records, "%s kept more records than declared", e.path.c_str());
+    FUZZ_CHECK(r.arrived <= file_size, "%s delivered more than the file holds", e.path.c_str());
+  }
+  FUZZ_CHECK(used == report.used_damage, "%zu damaged streams counted, %zu seen", report.used_damage, used);
+}
+
 void WriteBoth(const CMarker& model) {
   try {
     model.ValidateIndexes();
@@ -105,6 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WalkReport report;
   report.record_all = true;
   WalkStorage(*model, *root, &report, LimitsFor(size));
+  CheckReads(report, size);
+  for (const CSplits::CElement& e : model->m_splits.Elements) {
+    FUZZ_CHECK(e.SplitCount <= 0 || static_cast<std::size_t>(e.SplitCount) == e.Splits.GetSize(),
+               "SplitCount %d with %zu cut lines", e.SplitCount, e.Splits.GetSize());
+  }
   if (!model->m_pieces.IsEmpty()) WriteBoth(*model);
 
   // The second pass reads in chunks whose size depends on the input, so that

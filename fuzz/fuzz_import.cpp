@@ -4,14 +4,18 @@
 //
 // Invariants, after every import: the output folder holds nothing but the two
 // output files (no temporary file is left); an import that succeeds leaves
-// both; one that fails leaves the files of the last successful import exactly
-// as they were; the name handed back is the normalised marker name.
+// both; one that fails (Damaged included) leaves the files of the last
+// successful import exactly as they were; the name handed back is the
+// normalised marker name. With salvage a file is never Damaged; an input that
+// asks for salvage is imported without it first, and a Damaged result there
+// must name the damage.
 
 #include <lumerca/marker.h>
 
 #include "fuzz/fuzz_target.h"
 #include "fuzz/import_input.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -67,22 +71,18 @@ void WriteAll(const fs::path& path, const lumerca::testing::ByteVector& bytes) {
   FUZZ_CHECK(out.good(), "cannot write the marker file");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// Imports the marker file once and checks the output folder against the
+// last successful import.
+lumerca::ImportResult ImportAndCheck(const lumerca::fuzzing::ImportInput& input, bool salvage) {
   using namespace lumerca;
   Folders& state = State();
-  const auto input = fuzzing::DecodeImportInput(std::span<const std::uint8_t>(data, size));
-  WriteAll(state.marker,
-           testing::WriteCompoundFile(input.document, testing::WriteOptions{input.version, 0}));
-  FUZZ_CHECK(SetAnsiCodePage(input.code_page) || AnsiCodePage() != input.code_page,
-             "a listed code page is refused");
-
-  const ImportResult result = ImportMarker(state.marker, input.caller_name, state.out);
+  ImportOptions options;
+  options.salvage = salvage;
+  const ImportResult result = ImportMarker(state.marker, input.caller_name, state.out, options);
   static const bool verbose = std::getenv("LUMERCA_FUZZ_VERBOSE") != nullptr;
   if (verbose) {
-    std::fprintf(stderr, "  %s, name \"%s\", %zu diagnostics\n", StatusText(result.status),
-                 result.name.c_str(), result.diagnostics.size());
+    std::fprintf(stderr, "  %s%s, name \"%s\", %zu diagnostics\n", salvage ? "salvage: " : "",
+                 StatusText(result.status), result.name.c_str(), result.diagnostics.size());
   }
 
   std::size_t files = 0;
@@ -102,6 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  "the order line does not hold the name handed back");
       state.have_output = true;
       break;
+    case ImportStatus::Damaged:
+      FUZZ_CHECK(!salvage, "a salvaging import reported Damaged");
+      FUZZ_CHECK(std::any_of(result.diagnostics.begin(), result.diagnostics.end(),
+                             [](const Diagnostic& d) { return d.kind == Diagnostic::Kind::StreamDamaged; }),
+                 "a Damaged import names no damaged stream");
+      [[fallthrough]];
     case ImportStatus::CannotOpen:
     case ImportStatus::NoPieces:
     case ImportStatus::CorruptIndex:
@@ -124,5 +130,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(result.status != ImportStatus::CannotOpen, "a well-formed document was not opened");
   FUZZ_CHECK(result.status != ImportStatus::OutputFailed, "the output could not be written");
   FUZZ_CHECK(result.status != ImportStatus::OutOfMemory, "memory ran out");
+  return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace lumerca;
+  Folders& state = State();
+  const auto input = fuzzing::DecodeImportInput(std::span<const std::uint8_t>(data, size));
+  WriteAll(state.marker,
+           testing::WriteCompoundFile(input.document, testing::WriteOptions{input.version, 0}));
+  FUZZ_CHECK(SetAnsiCodePage(input.code_page) || AnsiCodePage() != input.code_page,
+             "a listed code page is refused");
+
+  const ImportResult plain = ImportAndCheck(input, false);
+  if (input.salvage) {
+    const ImportResult salvaged = ImportAndCheck(input, true);
+    // Salvage changes nothing for a file that is not damaged.
+    if (plain.status != ImportStatus::Damaged) {
+      FUZZ_CHECK(salvaged.status == plain.status, "salvage changed the status of an undamaged file");
+    }
+  }
   return 0;
 }

@@ -50,6 +50,7 @@ ImportInput DecodeImportInput(std::span<const std::uint8_t> input) {
   result.version = (flags & 1) ? 4 : 3;
   const int layout = (flags >> 1) & 3;
   const bool lower_case = (flags & 8) != 0;
+  result.salvage = (flags & 16) != 0;
   if (control.size() > 1) result.code_page = kCodePages[control[1] % std::size(kCodePages)];
   for (std::size_t i = 2; i < control.size() && result.caller_name.size() < kMaxCallerName; ++i) {
     if (control[i] == 0) break;

@@ -5,7 +5,8 @@
 // contents of the marker streams, in this order:
 //
 //   0  control: byte 0 bit 0 version 4 (else 3), bits 1-2 the layout (below),
-//      bit 3 lower-case stream names; byte 1 the ANSI code page (an index
+//      bit 3 lower-case stream names, bit 4 import with salvage (a file that
+//      is damaged is also imported without); byte 1 the ANSI code page (an index
 //      into kCodePages); bytes 2.. the caller's name (up to 40 bytes, up to
 //      a NUL)
 //   1  MARKER    2 STYLES    3 SIZES    4 CLASSES   5 CROIXES   6 HALFS
@@ -45,6 +46,7 @@ struct ImportInput {
   int version = 3;
   unsigned code_page = 1252;
   std::string caller_name;
+  bool salvage = false;
 };
 
 std::vector<std::span<const std::uint8_t>> SplitParts(std::span<const std::uint8_t> input);

@@ -58,6 +58,17 @@ void CompoundSeeds(const fs::path& dir) {
   skipped.skipped_streams = true;
   Write(dir / "small-skipped-v3", MarkerFile(skipped));
 
+  // Streams cut short: HALFS in its record, CLASSES in its last text, 1.CUTS
+  // in its second cut line.
+  Node cut = MarkerDocument(skipped);
+  for (Node& child : cut.children) {
+    if (child.name == u"HALFS" || child.name == u"CLASSES") child.data.pop_back();
+    for (Node& inner : child.children) {
+      if (inner.name == u"1.CUTS") inner.data.resize(inner.data.size() - 10);
+    }
+  }
+  Write(dir / "small-cut-v3", WriteCompoundFile(cut));
+
   // Regular sectors (a stream above the mini-stream cutoff), a nested storage
   // and a property-set name.
   Node root = StorageNode(u"Root Entry");
@@ -91,6 +102,16 @@ void ImportSeeds(const fs::path& dir) {
   dbcs.header.name = "\x82\xa0\x81\x5c.a\x83";
   dbcs.classes[1].name = "\x88\x9f" "b";
   Write(dir / "small-cp932", JoinParts(MarkerParts(dbcs, 0b010, 5)));
+  // Streams cut short, imported with and without salvage: HALFS in its
+  // second record (the output would use it), the last SIZES name (it would
+  // not), 0.CUTS with two of its three cut lines.
+  auto cut = JacketMarker();
+  cut.cuts[0].resize(3);
+  auto parts = MarkerParts(cut, 0b10010, 0);
+  parts[6].pop_back();
+  parts[3].pop_back();
+  parts[13].resize(parts[13].size() - 22);
+  Write(dir / "jacket-cut-salvage", JoinParts(parts));
 }
 
 void NormalizeSeeds(const fs::path& dir) {

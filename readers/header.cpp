@@ -3,6 +3,7 @@
 
 #include "entry/marker.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -64,36 +65,76 @@ void CopyHeader(const From& from, To& to) {
   std::memcpy(to.Text4, from.Text4, sizeof to.Text4);
 }
 
-bool ReadFixedPart(storage::Stream& stream, HeaderFields& h) {
-  return ReadField(stream, h.Raw1, 6) && ReadField(stream, &h.Width, 4) &&
-         ReadField(stream, h.Raw3, 10) && ReadField(stream, &h.ScaleX, 4) &&
-         ReadField(stream, &h.ScaleY, 4) && ReadField(stream, h.Raw6, 18) &&
-         ReadField(stream, h.Raw7, 2) && ReadField(stream, h.Raw8, 2) &&
-         ReadField(stream, h.Raw9, 2) && ReadField(stream, h.Raw10, 1) &&
-         ReadField(stream, h.Raw11, 40) && ReadField(stream, &h.Text1Length, 2) &&
-         ReadField(stream, &h.NameLength, 2) && ReadField(stream, &h.Text3Length, 2) &&
-         ReadField(stream, &h.Text4Length, 2) && ReadField(stream, h.Raw16, 4);
+// The sixteen fixed fields in stream order, with their names for messages.
+// Returns the field in which the stream ended, or null.
+const char* ReadFixedPart(LayoutReader& in, HeaderFields& h) {
+  struct FixedField {
+    void* field;
+    std::uint32_t width;
+    const char* name;
+  };
+  const FixedField fields[] = {
+      {h.Raw1, 6, "the field Raw1"},
+      {&h.Width, 4, "the field Width"},
+      {h.Raw3, 10, "the field Raw3"},
+      {&h.ScaleX, 4, "the field ScaleX"},
+      {&h.ScaleY, 4, "the field ScaleY"},
+      {h.Raw6, 18, "the field Raw6"},
+      {h.Raw7, 2, "the field Raw7"},
+      {h.Raw8, 2, "the field Raw8"},
+      {h.Raw9, 2, "the field Raw9"},
+      {h.Raw10, 1, "the field Raw10"},
+      {h.Raw11, 40, "the field Raw11"},
+      {&h.Text1Length, 2, "the field Text1Length"},
+      {&h.NameLength, 2, "the field NameLength"},
+      {&h.Text3Length, 2, "the field Text3Length"},
+      {&h.Text4Length, 2, "the field Text4Length"},
+      {h.Raw16, 4, "the field Raw16"},
+  };
+  const char* missing = nullptr;
+  for (const FixedField& f : fields) {
+    // Every field is zeroed from where the stream ended.
+    if (!in.Field(f.field, f.width) && !missing) missing = f.name;
+  }
+  return missing;
 }
 
 // The texts in stream order; the name is the second. The bytes behind each
-// terminating NUL keep what the buffer held.
-bool ReadTexts(storage::Stream& stream, HeaderFields& h) {
-  return ReadText(stream, h.Text1, sizeof h.Text1, h.Text1Length) &&
-         ReadText(stream, h.Name, sizeof h.Name, h.NameLength) &&
-         ReadText(stream, h.Text3, sizeof h.Text3, h.Text3Length) &&
-         ReadText(stream, h.Text4, sizeof h.Text4, h.Text4Length);
+// terminating NUL keep what the buffer held. Returns the text in which the
+// stream ended, or null.
+const char* ReadTexts(LayoutReader& in, HeaderFields& h) {
+  const char* missing = nullptr;
+  if (!in.Text(h.Text1, sizeof h.Text1, h.Text1Length)) missing = "Text1";
+  if (!in.Text(h.Name, sizeof h.Name, h.NameLength) && !missing) missing = "the name";
+  if (!in.Text(h.Text3, sizeof h.Text3, h.Text3Length) && !missing) missing = "Text3";
+  if (!in.Text(h.Text4, sizeof h.Text4, h.Text4Length) && !missing) missing = "Text4";
+  return missing;
 }
+
+constexpr std::uint64_t kFixedBytes = 105;
 
 }  // namespace
 
-ReadOutcome CMarker::ReadHeader(storage::Stream& stream, std::uint32_t /*size*/) {
-  // Read into a copy of the header so that a stream that ends early changes
-  // nothing of it.
+StreamRead CMarker::ReadHeader(storage::Stream& stream, std::uint32_t /*size*/) {
+  // Read into a copy of the header, so that the bytes behind each text's NUL
+  // keep what they held.
   HeaderFields fields;
   CopyHeader(*this, fields);
-  if (!ReadFixedPart(stream, fields) || !ReadTexts(stream, fields)) return ReadOutcome::Short;
+  LayoutReader in(stream);
+  const char* fixed_missing = ReadFixedPart(in, fields);
+  const char* text_missing = ReadTexts(in, fields);
   CopyHeader(fields, *this);
-  return ReadOutcome::Read;
+
+  StreamRead read = in.Result();
+  read.declared = kFixedBytes + TextBytes(fields.Text1Length) + TextBytes(fields.NameLength) +
+                  TextBytes(fields.Text3Length) + TextBytes(fields.Text4Length);
+  read.declared_known = fixed_missing == nullptr;
+  // Width, ScaleX and ScaleY, the lengths that place the name, Text1 that
+  // stands before it, and the name up to its buffer's 255 bytes are used.
+  read.used_end = kFixedBytes + TextBytes(fields.Text1Length) +
+                  std::min<std::uint64_t>(TextBytes(fields.NameLength), sizeof fields.Name - 1);
+  if (const char* place = fixed_missing ? fixed_missing : text_missing) read.place = place;
+  return read;
 }
 
 }  // namespace lumerca

@@ -34,9 +34,9 @@ static_assert(sizeof(CMarkerPiece) == 86);
 // The pieces table; it has no count of its own.
 class CMarkerPieces : public CArray<CMarkerPiece> {
 public:
-  // Appends the pieces of one stream behind those already read. A stream that
-  // ends before its declared records adds nothing.
-  ReadOutcome ReadStream(storage::Stream& stream, std::uint32_t size);
+  // Appends the pieces of one stream behind those already read; of a stream
+  // that ends before its declared records, the pieces that arrived whole.
+  StreamRead ReadStream(storage::Stream& stream, std::uint32_t size);
 };
 
 }  // namespace lumerca

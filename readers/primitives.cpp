@@ -1,11 +1,15 @@
 #include "readers/primitives.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace lumerca {
 
 bool ReadField(storage::Stream& stream, void* destination, std::uint32_t width) {
-  return stream.Read(destination, width) == width;
+  if (stream.Read(destination, width) == width) return true;
+  // A field that arrived in part is missing whole.
+  std::memset(destination, 0, width);
+  return false;
 }
 
 bool ReadText(storage::Stream& stream, char* buffer, std::size_t capacity, std::int16_t length) {
@@ -43,6 +47,36 @@ bool SkipBytes(storage::Stream& stream, std::uint32_t size) {
     if (delivered != sizeof scratch) break;
   }
   return consumed >= size;
+}
+
+std::uint32_t LayoutReader::Read(void* buffer, std::uint32_t count) {
+  const std::uint32_t delivered = std::min(stream_.Read(buffer, count), count);
+  arrived_ += delivered;
+  if (delivered < count) ended_ = true;
+  return delivered;
+}
+
+bool LayoutReader::Field(void* destination, std::uint32_t width) {
+  if (ended_) {
+    std::memset(destination, 0, width);
+    return width == 0;
+  }
+  return ReadField(*this, destination, width);
+}
+
+bool LayoutReader::Text(char* buffer, std::size_t capacity, std::int16_t length) {
+  if (ended_) {
+    if (capacity > 0) buffer[0] = '\0';
+    return length <= 0;
+  }
+  return ReadText(*this, buffer, capacity, length);
+}
+
+StreamRead LayoutReader::Result() const {
+  StreamRead read;
+  read.arrived = arrived_;
+  if (ended_) read.outcome = ReadOutcome::Short;
+  return read;
 }
 
 std::optional<int> StreamNameNumber(std::u16string_view name) {

@@ -9,45 +9,64 @@ struct ChessRecord {
   unsigned char Fields[8][4];
   unsigned char Last[6];
 };
+constexpr std::uint64_t kChessRecordBytes = 38;
 
-bool ReadChessRecord(storage::Stream& stream, ChessRecord& r) {
+bool ReadChessRecord(LayoutReader& in, ChessRecord& r) {
   for (auto& field : r.Fields) {
-    if (!ReadField(stream, field, 4)) return false;
+    if (!in.Field(field, 4)) return false;
   }
-  return ReadField(stream, r.Last, 6);
+  return in.Field(r.Last, 6);
 }
 
 // .CAS record: fields of 1, 1, 4, 4, 2, 4 and 4 bytes; none is interpreted.
 struct CasRecord {
   unsigned char F1[1], F2[1], F3[4], F4[4], F5[2], F6[4], F7[4];
 };
+constexpr std::uint64_t kCasRecordBytes = 20;
 
-bool ReadCasRecord(storage::Stream& stream, CasRecord& r) {
-  return ReadField(stream, r.F1, 1) && ReadField(stream, r.F2, 1) && ReadField(stream, r.F3, 4) &&
-         ReadField(stream, r.F4, 4) && ReadField(stream, r.F5, 2) && ReadField(stream, r.F6, 4) &&
-         ReadField(stream, r.F7, 4);
+bool ReadCasRecord(LayoutReader& in, CasRecord& r) {
+  return in.Field(r.F1, 1) && in.Field(r.F2, 1) && in.Field(r.F3, 4) && in.Field(r.F4, 4) &&
+         in.Field(r.F5, 2) && in.Field(r.F6, 4) && in.Field(r.F7, 4);
 }
 
+// Nothing of these streams is used: used_end stays 0.
 template <class Record, class ReadRecord>
-ReadOutcome ReadCounted(storage::Stream& stream, ReadRecord read_record) {
+StreamRead ReadCounted(storage::Stream& stream, std::uint64_t record_bytes, ReadRecord read_record) {
+  LayoutReader in(stream);
   std::int16_t count = 0;  // signed: 0 or less means no record
-  if (!ReadField(stream, &count, sizeof count)) return ReadOutcome::Short;
+  const bool have_count = in.Field(&count, sizeof count);
+  const std::int64_t declared = count > 0 ? count : 0;
   Record work{};
-  for (int i = 0; i < count; ++i) {
-    if (!read_record(stream, work)) return ReadOutcome::Short;
+  std::int64_t kept = 0;
+  const char* place = have_count ? "" : "the record count";
+  std::int64_t place_index = -1;
+  for (; kept < declared && !in.ended(); ++kept) {
+    if (!read_record(in, work)) {
+      place = "record";
+      place_index = kept;
+      break;
+    }
   }
-  return ReadOutcome::Read;
+  StreamRead read = in.Result();
+  read.declared = 2 + static_cast<std::uint64_t>(declared) * record_bytes;
+  read.declared_known = have_count;
+  read.place = place;
+  read.place_index = place_index;
+  read.records = "records";
+  read.declared_records = declared;
+  read.kept_records = kept;
+  return read;
 }
 
 }  // namespace
 
-ReadOutcome CSkippedStreams::ReadChess(storage::Stream& stream, std::uint32_t /*size*/) {
-  return ReadCounted<ChessRecord>(stream, ReadChessRecord);
+StreamRead CSkippedStreams::ReadChess(storage::Stream& stream, std::uint32_t /*size*/) {
+  return ReadCounted<ChessRecord>(stream, kChessRecordBytes, ReadChessRecord);
 }
 
-ReadOutcome CSkippedStreams::ReadCas(storage::Stream& stream, std::uint32_t /*size*/,
-                                     std::u16string_view /*name*/) {
-  return ReadCounted<CasRecord>(stream, ReadCasRecord);
+StreamRead CSkippedStreams::ReadCas(storage::Stream& stream, std::uint32_t /*size*/,
+                                    std::u16string_view /*name*/) {
+  return ReadCounted<CasRecord>(stream, kCasRecordBytes, ReadCasRecord);
 }
 
 }  // namespace lumerca

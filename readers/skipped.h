@@ -11,8 +11,8 @@ namespace lumerca {
 
 class CSkippedStreams {
 public:
-  ReadOutcome ReadChess(storage::Stream& stream, std::uint32_t size);
-  ReadOutcome ReadCas(storage::Stream& stream, std::uint32_t size, std::u16string_view name);
+  StreamRead ReadChess(storage::Stream& stream, std::uint32_t size);
+  StreamRead ReadCas(storage::Stream& stream, std::uint32_t size, std::u16string_view name);
 };
 
 }  // namespace lumerca

@@ -36,10 +36,11 @@ public:
 
   CArray<CElement> Elements;
 
-  // Appends one element for the stream `name` (e.g. "12.CUTS"). A stream that
-  // ends before its declared splits, or whose name does not begin with a
-  // number, adds nothing.
-  ReadOutcome ReadStream(storage::Stream& stream, std::uint32_t size, std::u16string_view name);
+  // Appends one element for the stream `name` (e.g. "12.CUTS"). A stream
+  // whose name does not begin with a number, or that ends inside its 5-byte
+  // header, adds nothing; one that ends before its declared splits adds the
+  // splits that arrived whole, with SplitCount their number.
+  StreamRead ReadStream(storage::Stream& stream, std::uint32_t size, std::u16string_view name);
 };
 
 // x raised to the whole power n.

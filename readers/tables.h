@@ -67,9 +67,11 @@ public:
   std::int16_t Count = 0;
   CArray<CElement> Elements;
 
-  // Appends the records of one stream. A stream that ends before its declared
-  // layout adds nothing and leaves Count as it was.
-  ReadOutcome ReadStream(storage::Stream& stream, std::uint32_t size);
+  // Appends the records of one stream and sets Count to its count. Of a
+  // stream that ends before its declared layout, the records whose fixed part
+  // arrived whole are appended (their texts cut where the bytes ended) and
+  // Count is the number appended.
+  StreamRead ReadStream(storage::Stream& stream, std::uint32_t size);
 };
 
 using CStyles = CTable<CStylesElement>;

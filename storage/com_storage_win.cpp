@@ -3,12 +3,14 @@
 // ComPtr and so released by whoever opened it, on every path.
 
 #include "storage/com_storage.h"
+#include "storage/compound_file.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -160,15 +162,53 @@ private:
   ComPtr<IStorage> storage_;
 };
 
+// Why StgOpenStorageEx refused a document, from its result. For a file that
+// is not a compound file, or a damaged one, the portable reader says what is
+// wrong in more detail.
+std::string OpenErrorText(HRESULT hr, const std::filesystem::path& path) {
+  switch (hr) {
+    case STG_E_FILENOTFOUND: return "no such file";
+    case STG_E_PATHNOTFOUND: return "no such folder";
+    case STG_E_ACCESSDENIED: return "no permission to read it (STG_E_ACCESSDENIED)";
+    case STG_E_SHAREVIOLATION:
+    case STG_E_LOCKVIOLATION:
+      return "another program has it open for writing (STG_E_SHAREVIOLATION)";
+    case STG_E_INSUFFICIENTMEMORY:
+    case E_OUTOFMEMORY: return "memory ran out while opening it";
+    case STG_E_TOOMANYOPENFILES: return "too many files are open (STG_E_TOOMANYOPENFILES)";
+    case STG_E_INVALIDNAME: return "the path is not a valid file name (STG_E_INVALIDNAME)";
+    case STG_E_FILEALREADYEXISTS:  // what the system says of a file of another format
+    case STG_E_INVALIDHEADER:
+    case STG_E_DOCFILECORRUPT:
+    case STG_E_OLDFORMAT:
+    case STG_E_OLDDLL: {
+      std::string detail;
+      if (!OpenCompoundFile(path, &detail)) return detail;
+      break;
+    }
+    default: break;
+  }
+  char text[96];
+  std::snprintf(text, sizeof text, "the system's structured storage refuses it (HRESULT 0x%08lX)",
+                static_cast<unsigned long>(hr));
+  return text;
+}
+
 }  // namespace
 
-std::unique_ptr<Storage> OpenComDocument(const std::filesystem::path& path) {
-  if (path.empty()) return nullptr;
+std::unique_ptr<Storage> OpenComDocument(const std::filesystem::path& path, std::string* why) {
+  if (path.empty()) {
+    if (why) *why = "no such file";
+    return nullptr;
+  }
   ComPtr<IStorage> root;
   const HRESULT hr = StgOpenStorageEx(path.c_str(), kDocumentMode, STGFMT_ANY, 0, nullptr,
                                       nullptr, IID_IStorage,
                                       reinterpret_cast<void**>(root.Receive()));
-  if (FAILED(hr) || !root) return nullptr;
+  if (FAILED(hr) || !root) {
+    if (why) *why = OpenErrorText(FAILED(hr) ? hr : E_POINTER, path);
+    return nullptr;
+  }
   return std::make_unique<ComStorage>(std::move(root));
 }
 

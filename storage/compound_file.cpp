@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -179,6 +181,10 @@ struct Layout {
 struct Chain {
   std::vector<std::uint32_t> sectors;
   bool ended = false;  // reached kEndOfChain (not cut by a loop, a bad number or the limit)
+  // Where a chain that did not end stopped: the number that is out of range,
+  // or the sector named a second time.
+  std::uint32_t stop = kEndOfChain;
+  bool loop = false;
 };
 
 // Follows `table` from `start` for at most `max_length` links. A number at or
@@ -188,9 +194,11 @@ Chain FollowChain(std::uint32_t start, const std::vector<std::uint32_t>& table,
                   std::uint64_t limit, std::uint64_t max_length) {
   Chain chain;
   std::uint32_t next = start;
+  chain.stop = next;
   while (chain.sectors.size() < max_length) {
     if (next >= limit || next >= table.size()) {
       chain.ended = next == kEndOfChain;
+      chain.stop = next;
       break;
     }
     chain.sectors.push_back(next);
@@ -209,6 +217,8 @@ Chain FollowChain(std::uint32_t start, const std::vector<std::uint32_t>& table,
   for (std::size_t i = 1; i < seen.size(); ++i)
     if (seen[i].first == seen[i - 1].first) cut = std::min<std::size_t>(cut, seen[i].second);
   if (cut < chain.sectors.size()) {
+    chain.stop = chain.sectors[cut];
+    chain.loop = true;
     chain.sectors.resize(cut);
     chain.ended = false;
   }
@@ -234,7 +244,9 @@ private:
 
 class File {
 public:
-  static std::shared_ptr<const File> Load(std::vector<std::byte> bytes);
+  // Null when the bytes are not a valid compound file; `why` then says what
+  // is wrong.
+  static std::shared_ptr<const File> Load(std::vector<std::byte> bytes, std::string& why);
 
   std::size_t EntryCount() const { return entries_.size(); }
   bool IsEntry(std::uint32_t id) const { return id < entries_.size(); }
@@ -253,11 +265,13 @@ public:
   Allowance& DescentSteps() const { return descent_steps_; }
 
 private:
-  bool ParseHeader(Header& header) const;
+  bool ParseHeader(Header& header, std::string& why) const;
   std::uint32_t SectorWord(std::uint32_t sector, std::size_t index) const;
-  bool LoadFat(const Header& header);
+  std::string SectorProblem(std::uint32_t sector) const;
+  std::string ChainProblem(const Chain& chain) const;
+  bool LoadFat(const Header& header, std::string& why);
   void LoadMiniFat(const Header& header);
-  bool LoadDirectory(const Header& header);
+  bool LoadDirectory(const Header& header, std::string& why);
   void AssignParents();
   Layout RegularLayout(std::uint32_t start, std::uint64_t size) const;
   Layout MiniLayout(std::uint32_t start, std::uint64_t size) const;
@@ -276,22 +290,59 @@ private:
   mutable Allowance descent_steps_;
 };
 
-bool File::ParseHeader(Header& header) const {
-  if (bytes_.size() < kHeaderSize) return false;
+std::string Hex16(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", value);
+  return text;
+}
+
+bool File::ParseHeader(Header& header, std::string& why) const {
+  if (bytes_.empty()) {
+    why = "the file is empty";
+    return false;
+  }
+  const std::size_t signature = std::min(bytes_.size(), sizeof kSignature);
+  if (std::memcmp(bytes_.data(), kSignature, signature) != 0) {
+    why = "not a compound file: " + DescribeForeignBytes(Bytes(bytes_));
+    return false;
+  }
+  if (bytes_.size() < kHeaderSize) {
+    why = "truncated: the file holds " + std::to_string(bytes_.size()) +
+          " bytes, less than the 512-byte header of a compound file";
+    return false;
+  }
   const std::byte* h = bytes_.data();
-  if (std::memcmp(h, kSignature, sizeof kSignature) != 0) return false;
   header.major_version = LoadU16(h + 0x1A);
-  if (LoadU16(h + 0x1C) != 0xFFFE) return false;  // byte order mark
+  if (LoadU16(h + 0x1C) != 0xFFFE) {  // byte order mark
+    why = "compound-file header: byte order " + Hex16(LoadU16(h + 0x1C)) + ", not 0xFFFE";
+    return false;
+  }
   header.sector_shift = LoadU16(h + 0x1E);
   // Version 3 has 512-byte sectors, version 4 has 4096-byte sectors.
-  if (!(header.major_version == 3 && header.sector_shift == 9) &&
-      !(header.major_version == 4 && header.sector_shift == 12))
+  if (header.major_version != 3 && header.major_version != 4) {
+    why = "compound-file header: version " + std::to_string(header.major_version) +
+          " (only versions 3 and 4 exist)";
     return false;
-  if (LoadU16(h + 0x20) != kMiniSectorShift) return false;
+  }
+  if (!(header.major_version == 3 && header.sector_shift == 9) &&
+      !(header.major_version == 4 && header.sector_shift == 12)) {
+    why = "compound-file header: sector shift " + std::to_string(header.sector_shift) +
+          " in version " + std::to_string(header.major_version) +
+          " (version 3 has 512-byte sectors, shift 9; version 4 4096-byte sectors, shift 12)";
+    return false;
+  }
+  if (LoadU16(h + 0x20) != kMiniSectorShift) {
+    why = "compound-file header: mini sector shift " + std::to_string(LoadU16(h + 0x20)) + ", not 6";
+    return false;
+  }
   header.directory_sector_count = LoadU32(h + 0x28);
   header.fat_sector_count = LoadU32(h + 0x2C);
   header.first_directory_sector = LoadU32(h + 0x30);
-  if (LoadU32(h + 0x38) != kMiniStreamCutoff) return false;
+  if (LoadU32(h + 0x38) != kMiniStreamCutoff) {
+    why = "compound-file header: mini stream cutoff " + std::to_string(LoadU32(h + 0x38)) +
+          ", not 4096";
+    return false;
+  }
   header.first_mini_fat_sector = LoadU32(h + 0x3C);
   header.mini_fat_sector_count = LoadU32(h + 0x40);
   header.first_difat_sector = LoadU32(h + 0x44);
@@ -309,9 +360,46 @@ std::uint32_t File::SectorWord(std::uint32_t sector, std::size_t index) const {
   return LoadU32(bytes_.data() + static_cast<std::size_t>(offset));
 }
 
+// "1 sector", "12 sectors".
+std::string Sectors(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " sector" : " sectors");
+}
+
+// Why `sector` names no sector of the file.
+std::string File::SectorProblem(std::uint32_t sector) const {
+  switch (sector) {
+    case kEndOfChain: return "end of chain (0xFFFFFFFE)";
+    case kFreeSector: return "a free sector (0xFFFFFFFF)";
+    case 0xFFFFFFFD: return "a FAT sector's mark (0xFFFFFFFD)";
+    case 0xFFFFFFFC: return "a DIFAT sector's mark (0xFFFFFFFC)";
+    default: break;
+  }
+  std::string text = "sector " + std::to_string(sector) + ", past the end of the file (" +
+                     Sectors(sector_count_) + " of " + std::to_string(sector_size_) + " bytes)";
+  // A number a little past the end is what a file cut short shows.
+  const bool partial = bytes_.size() % sector_size_ != 0;
+  if (sector > kMaxRegularSector) text += ", a reserved number";
+  else if (partial || sector < 2 * sector_count_ + 16) text += ": the file may be truncated";
+  return text;
+}
+
+// Why a chain that must end properly did not.
+std::string File::ChainProblem(const Chain& chain) const {
+  if (chain.loop) {
+    return "its chain comes back to sector " + std::to_string(chain.stop) + " after " +
+           Sectors(chain.sectors.size()) + " (a loop)";
+  }
+  if (chain.stop == kEndOfChain && chain.sectors.empty()) return "its first sector is end of chain";
+  return "its chain leads after " + Sectors(chain.sectors.size()) + " to " + SectorProblem(chain.stop);
+}
+
 // The DIFAT (header entries, then the DIFAT chain) names the FAT's sectors.
-bool File::LoadFat(const Header& header) {
+bool File::LoadFat(const Header& header, std::string& why) {
   const std::uint32_t fat_sectors = header.fat_sector_count;
+  if (fat_sectors == 0) {
+    why = "compound-file header: no FAT sector";
+    return false;
+  }
   std::vector<std::uint32_t> locations;
   locations.reserve(fat_sectors);
   for (std::size_t i = 0; i < kHeaderDifatEntries && locations.size() < fat_sectors; ++i)
@@ -322,7 +410,15 @@ bool File::LoadFat(const Header& header) {
   std::vector<bool> visited(static_cast<std::size_t>(sector_count_), false);
   std::uint32_t next = header.first_difat_sector;
   while (locations.size() < fat_sectors) {
-    if (next >= sector_count_ || visited[next]) return false;
+    if (next >= sector_count_) {
+      why = "DIFAT: " + std::to_string(fat_sectors) + " FAT sectors declared, but after " +
+            std::to_string(locations.size()) + " locations the DIFAT chain leads to " + SectorProblem(next);
+      return false;
+    }
+    if (visited[next]) {
+      why = "DIFAT: its chain comes back to sector " + std::to_string(next) + " (a loop)";
+      return false;
+    }
     visited[next] = true;
     for (std::size_t i = 0; i < per_sector && locations.size() < fat_sectors; ++i)
       locations.push_back(SectorWord(next, i));
@@ -331,15 +427,23 @@ bool File::LoadFat(const Header& header) {
   // The chain may go on past the locations needed, but it must end: a loop
   // there is damage too.
   while (next < sector_count_) {
-    if (visited[next]) return false;
+    if (visited[next]) {
+      why = "DIFAT: its chain comes back to sector " + std::to_string(next) + " (a loop)";
+      return false;
+    }
     visited[next] = true;
     next = SectorWord(next, per_sector);
   }
 
   const std::size_t per_fat_sector = sector_size_ / 4;
   fat_.reserve(locations.size() * per_fat_sector);
-  for (std::uint32_t location : locations) {
-    if (location >= sector_count_) return false;
+  for (std::size_t k = 0; k < locations.size(); ++k) {
+    const std::uint32_t location = locations[k];
+    if (location >= sector_count_) {
+      why = "DIFAT: FAT sector " + std::to_string(k) + " of " + std::to_string(fat_sectors) +
+            " is " + SectorProblem(location);
+      return false;
+    }
     for (std::size_t i = 0; i < per_fat_sector; ++i) fat_.push_back(SectorWord(location, i));
   }
   return true;
@@ -381,10 +485,13 @@ DirectoryEntry ParseEntry(const std::byte* e) {
 }
 
 // The directory chain must end properly; the first entry is the root.
-bool File::LoadDirectory(const Header& header) {
+bool File::LoadDirectory(const Header& header, std::string& why) {
   const Chain chain =
       FollowChain(header.first_directory_sector, fat_, sector_count_, sector_count_ + 1);
-  if (!chain.ended || chain.sectors.empty()) return false;
+  if (!chain.ended || chain.sectors.empty()) {
+    why = "directory: " + ChainProblem(chain);
+    return false;
+  }
 
   const std::size_t per_sector = sector_size_ / kDirectoryEntrySize;
   entries_.reserve(chain.sectors.size() * per_sector);
@@ -401,7 +508,12 @@ bool File::LoadDirectory(const Header& header) {
       entries_.push_back(ParseEntry(raw));
     }
   }
-  return entries_[0].type == kTypeRoot;
+  if (entries_[0].type != kTypeRoot) {
+    why = "directory: the first entry is of type " + std::to_string(entries_[0].type) +
+          ", not the root (5)";
+    return false;
+  }
+  return true;
 }
 
 // Gives every entry reachable through sibling links from a storage's child
@@ -432,11 +544,11 @@ void File::AssignParents() {
   }
 }
 
-std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes) {
+std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes, std::string& why) {
   auto file = std::make_shared<File>();
   file->bytes_ = std::move(bytes);
   Header header;
-  if (!file->ParseHeader(header)) return nullptr;
+  if (!file->ParseHeader(header, why)) return nullptr;
 
   file->version_ = header.major_version;
   file->sector_shift_ = header.sector_shift;
@@ -447,13 +559,24 @@ std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes) {
                                                   std::uint64_t{kMaxRegularSector} + 1);
   // Each table fits in the file: a count above the sectors there is damage.
   const std::uint64_t sectors = file->sector_count_;
-  if (header.fat_sector_count > sectors || header.mini_fat_sector_count > sectors ||
-      header.difat_sector_count > sectors || header.directory_sector_count > sectors)
-    return nullptr;
+  const std::pair<std::uint32_t, const char*> counts[] = {
+      {header.fat_sector_count, "FAT"},
+      {header.mini_fat_sector_count, "mini FAT"},
+      {header.difat_sector_count, "DIFAT"},
+      {header.directory_sector_count, "directory"}};
+  for (const auto& [count, table] : counts) {
+    if (count > sectors) {
+      why = "compound-file header: " + std::to_string(count) + " " + table +
+            " sectors declared, but the file holds " + Sectors(sectors) + " of " +
+            std::to_string(file->sector_size_) + " bytes";
+      if (size % file->sector_size_ != 0 || count < 2 * sectors + 16) why += ": the file may be truncated";
+      return nullptr;
+    }
+  }
 
-  if (!file->LoadFat(header)) return nullptr;
+  if (!file->LoadFat(header, why)) return nullptr;
   file->LoadMiniFat(header);
-  if (!file->LoadDirectory(header)) return nullptr;
+  if (!file->LoadDirectory(header, why)) return nullptr;
   file->AssignParents();
   const std::uint64_t tree_steps = kTreeStepsPerEntry * file->entries_.size() + kTreeStepsBase;
   file->order_steps_.Reset(tree_steps);
@@ -771,23 +894,50 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes) {
-  std::shared_ptr<const File> file = File::Load(std::vector<std::byte>(bytes.begin(), bytes.end()));
-  if (!file) return nullptr;
+std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std::string* why) {
+  std::string reason;
+  std::shared_ptr<const File> file = File::Load(std::vector<std::byte>(bytes.begin(), bytes.end()), reason);
+  if (!file) {
+    if (why) *why = std::move(reason);
+    return nullptr;
+  }
   return std::make_unique<CompoundStorage>(std::move(file), 0);
 }
 
-std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path) {
+std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why) {
+  std::string reason;
+  const auto fail = [&]() -> std::unique_ptr<Storage> {
+    if (why) *why = std::move(reason);
+    return nullptr;
+  };
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error || size > std::numeric_limits<std::size_t>::max() / 4) return nullptr;
+  if (error) {
+    reason = FileErrorText(error);
+    return fail();
+  }
+  if (size > std::numeric_limits<std::size_t>::max() / 4) {
+    reason = "it is too large to read (" + std::to_string(size) + " bytes)";
+    return fail();
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return nullptr;
+  if (!in) {
+    // The stream library opens with the C library, which leaves the
+    // system's error in errno.
+    reason = errno != 0 ? FileErrorText(std::error_code(errno, std::generic_category()))
+                        : "it cannot be opened for reading";
+    return fail();
+  }
   std::vector<std::byte> bytes(static_cast<std::size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (static_cast<std::uintmax_t>(in.gcount()) != size) return nullptr;
-  std::shared_ptr<const File> file = File::Load(std::move(bytes));
-  if (!file) return nullptr;
+  if (static_cast<std::uintmax_t>(in.gcount()) != size) {
+    reason = "reading it failed after " + std::to_string(in.gcount()) + " of its " +
+             std::to_string(size) + " bytes";
+    return fail();
+  }
+  std::shared_ptr<const File> file = File::Load(std::move(bytes), reason);
+  if (!file) return fail();
   return std::make_unique<CompoundStorage>(std::move(file), 0);
 }
 

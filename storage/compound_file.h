@@ -9,15 +9,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace lumerca::storage {
 
 // Opens the file at `path`. Null when it cannot be read or is not a valid
-// compound file (bad header, FAT, DIFAT or directory chain).
-std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path);
+// compound file (bad header, FAT, DIFAT or directory chain); `why` then
+// receives what is wrong, with the field or sector concerned and its value.
+std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why = nullptr);
 
 // Same, over bytes already in memory (copied).
-std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes);
+std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std::string* why = nullptr);
+
+// What bytes that are not a compound file look like: "the file is empty",
+// "it looks like a PDF document", "it holds text: \"...\"", or its first bytes
+// in hex.
+std::string DescribeForeignBytes(std::span<const std::byte> bytes);
 
 }  // namespace lumerca::storage

@@ -3,8 +3,8 @@
 namespace lumerca::storage {
 
 // Outside Windows the portable compound-file reader is the only backend.
-std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path) {
-  return OpenCompoundFile(path);
+std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why) {
+  return OpenCompoundFile(path, why);
 }
 
 }  // namespace lumerca::storage

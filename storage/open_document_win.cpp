@@ -4,8 +4,8 @@
 
 namespace lumerca::storage {
 
-std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path) {
-  return OpenComDocument(path);
+std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why) {
+  return OpenComDocument(path, why);
 }
 
 }  // namespace lumerca::storage

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 namespace lumerca::storage {
 
@@ -56,7 +57,13 @@ public:
 
 // Opens a document read-only with the platform's backend (the system's
 // structured storage on Windows, the portable reader elsewhere). Null when the
-// file cannot be opened as a compound document.
-std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path);
+// file cannot be opened as a compound document; `why` then receives the
+// reason, a short English text ("no such file", "not a compound file: ...").
+std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why = nullptr);
+
+// The reason for a file that the file system refuses, from its error: "no
+// such file", "it is a folder", "no permission to read it (...)", or the
+// system's own message.
+std::string FileErrorText(const std::error_code& error);
 
 }  // namespace lumerca::storage

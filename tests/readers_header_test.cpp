@@ -43,7 +43,7 @@ TEST(ReadHeader, FixedFieldsAndEmptyTexts) {
   ASSERT_EQ(bytes.size(), 105u);
   MemoryStream stream(bytes);
   CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(stream, 105), ReadOutcome::Read);
+  ASSERT_EQ(marker.ReadHeader(stream, 105).outcome, ReadOutcome::Read);
   EXPECT_EQ(stream.reads(),
             Reads({6, 4, 10, 4, 4, 18, 2, 2, 2, 1, 40, 2, 2, 2, 2, 4, 0, 0, 0, 0}));
   EXPECT_EQ(marker.Raw1[5], 0x01);
@@ -70,7 +70,7 @@ TEST(ReadHeader, NameIsTheSecondText) {
   ASSERT_EQ(std::string(bytes.begin() + 108, bytes.begin() + 113), "MARKR");
   MemoryStream stream(bytes);
   CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(marker.ReadHeader(stream, 0).outcome, ReadOutcome::Read);
   EXPECT_STREQ(marker.Text1, "one");
   EXPECT_STREQ(marker.Name, "MARKR");
   EXPECT_STREQ(marker.Text3, "t3");
@@ -85,7 +85,7 @@ TEST(ReadHeader, TextLengthsAtAndBeyondTheBuffer) {
   ByteVector bytes = FixedPart(-4, 255, 300, 2).Text(full).Text(too_long).Text("ok");
   MemoryStream stream(bytes);
   CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(marker.ReadHeader(stream, 0).outcome, ReadOutcome::Read);
   EXPECT_STREQ(marker.Text1, "");             // negative: empty, nothing consumed
   EXPECT_EQ(std::string(marker.Name), full);  // the NUL is the 256th byte
   EXPECT_EQ(marker.Name[255], '\0');
@@ -103,42 +103,79 @@ TEST(ReadHeader, LaterStreamsOverwrite) {
   second.name = "XY";
   second.width = 2000.0f;
   MemoryStream a(testing::MarkerStream(first)), b(testing::MarkerStream(second));
-  ASSERT_EQ(marker.ReadHeader(a, 0), ReadOutcome::Read);
-  ASSERT_EQ(marker.ReadHeader(b, 0), ReadOutcome::Read);
+  ASSERT_EQ(marker.ReadHeader(a, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(marker.ReadHeader(b, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(marker.Width, 2000.0f);
   // The buffer is not cleared: the bytes behind the NUL keep what they held.
   const char expected[8] = {'X', 'Y', '\0', 'D', 'E', 'F', 'G', '\0'};
   EXPECT_EQ(std::memcmp(marker.Name, expected, sizeof expected), 0);
 }
 
-TEST(ReadHeader, ShortStreamsChangeNothing) {
-  HeaderSpec spec;
-  spec.name = "KEPT";
-  spec.text4 = "four";
-  spec.width = 1234.0f;
-  MemoryStream good(testing::MarkerStream(spec));
-  CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(good, 0), ReadOutcome::Read);
-
+// A stream cut short keeps what arrived: the fields that did not arrive read
+// as zero, the texts are cut where the bytes ended. What is missing is used
+// by the output files when the stream ends before the end of the name (the
+// fixed fields, Text1 and the name's first 255 bytes).
+TEST(ReadHeader, ShortStreamsKeepWhatArrived) {
   const ByteVector full = FixedPart(1, 3, 0, 2).Text("a").Text("NEW").Text("zz");
-  const ByteVector cases[] = {
-      {},
-      ByteVector(full.begin(), full.begin() + 50),   // in the fixed part
-      ByteVector(full.begin(), full.begin() + 105),  // no texts at all
-      ByteVector(full.begin(), full.end() - 1),      // Text4 one byte short
+  ASSERT_EQ(full.size(), 111u);
+  struct Case {
+    std::size_t size;
+    const char* place;
+    bool used;
+    float width, scale_y;
+    const char* name;
+    const char* text4;
+    std::int16_t name_length;
   };
-  for (const ByteVector& bytes : cases) {
-    SCOPED_TRACE(bytes.size());
-    MemoryStream stream(bytes);
-    EXPECT_EQ(marker.ReadHeader(stream, 0), ReadOutcome::Short);
-    EXPECT_EQ(marker.Width, 1234.0f);
-    EXPECT_EQ(marker.ScaleX, 1.0f);
-    EXPECT_EQ(marker.Raw1[0], 0);
-    EXPECT_EQ(marker.NameLength, 4);
-    EXPECT_EQ(marker.Text4Length, 4);
-    EXPECT_STREQ(marker.Name, "KEPT");
-    EXPECT_STREQ(marker.Text1, "");
-    EXPECT_STREQ(marker.Text4, "four");
+  const Case cases[] = {
+      {0, "the field Raw1", true, 0.0f, 0.0f, "", "", 0},
+      {8, "the field Width", true, 0.0f, 0.0f, "", "", 0},      // Width half there: missing
+      {50, "the field Raw9", true, 1600.0f, 0.25f, "", "", 0},  // the lengths are missing
+      {105, "Text1", true, 1600.0f, 0.25f, "", "", 3},          // Text1 stands before the name
+      {108, "the name", true, 1600.0f, 0.25f, "NE", "", 3},     // cut where the bytes end
+      {109, "Text4", false, 1600.0f, 0.25f, "NEW", "", 3},
+      {110, "Text4", false, 1600.0f, 0.25f, "NEW", "z", 3},     // Text4 one byte short
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    HeaderSpec earlier;
+    earlier.name = "KEPT";
+    earlier.text4 = "four";
+    earlier.width = 1234.0f;
+    MemoryStream good(testing::MarkerStream(earlier));
+    CMarker marker;
+    ASSERT_EQ(marker.ReadHeader(good, 0).outcome, ReadOutcome::Read);
+
+    MemoryStream stream(ByteVector(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(c.size)));
+    const StreamRead read = marker.ReadHeader(stream, 0);
+    EXPECT_EQ(read.outcome, ReadOutcome::Short);
+    EXPECT_STREQ(read.place, c.place);
+    EXPECT_EQ(read.Used(), c.used);
+    EXPECT_EQ(read.arrived, c.size);
+    EXPECT_EQ(read.declared, c.size >= 105 ? 111u : 105u);
+    EXPECT_EQ(read.declared_known, c.size >= 105);
+    EXPECT_EQ(marker.Width, c.width);
+    EXPECT_EQ(marker.ScaleY, c.scale_y);
+    EXPECT_EQ(marker.NameLength, c.name_length);
+    EXPECT_STREQ(marker.Name, c.name);
+    EXPECT_STREQ(marker.Text4, c.text4);
+    EXPECT_STREQ(marker.Text3, "");
+  }
+}
+
+// The part of a name beyond its 255 bytes is never used: a stream that ends
+// there lacks nothing that the output files use.
+TEST(ReadHeader, NameCutBeyondItsBuffer) {
+  const std::string long_name(300, 'N');
+  const ByteVector full = FixedPart(0, 300, 0, 0).Text(long_name);
+  for (std::size_t cut : {105u + 254u, 105u + 255u, 105u + 299u}) {
+    SCOPED_TRACE(cut);
+    MemoryStream stream(ByteVector(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
+    CMarker marker;
+    const StreamRead read = marker.ReadHeader(stream, 0);
+    EXPECT_EQ(read.outcome, ReadOutcome::Short);
+    EXPECT_EQ(read.Used(), cut < 105 + 255);
+    EXPECT_EQ(std::string(marker.Name), long_name.substr(0, std::min<std::size_t>(cut - 105, 255)));
   }
 }
 

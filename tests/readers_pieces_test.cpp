@@ -47,7 +47,7 @@ TEST(CMarkerPieces, RecordFields) {
                          .Fill(7, 0xEE);     // behind the record: not read
   MemoryStream stream(bytes);
   CMarkerPieces pieces;
-  ASSERT_EQ(pieces.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.ReadStream(stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 1u);
   const CMarkerPiece& p = pieces[0];
   EXPECT_EQ(V(p.Raw1[0]), 0x11);
@@ -77,7 +77,7 @@ TEST(CMarkerPieces, CountIsUnsigned) {
   for (std::size_t i = 0; i < specs.size(); ++i) specs[i].croix_index = static_cast<std::int16_t>(i);
   MemoryStream stream(testing::PiecesStream(specs));
   CMarkerPieces pieces;
-  ASSERT_EQ(pieces.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.ReadStream(stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 32768u);
   EXPECT_EQ(V(pieces[32767].CroixIndex), 32767);
   EXPECT_EQ(stream.position(), 2u + 32768u * 86u);
@@ -93,9 +93,9 @@ TEST(CMarkerPieces, StreamsAppendInOrder) {
   first.resize(first.size() + 20, 0xEE);  // anything behind the records is ignored
   MemoryStream first_stream(first);
   MemoryStream second_stream(testing::PiecesStream({c}));
-  ASSERT_EQ(pieces.ReadStream(first_stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.ReadStream(first_stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(first_stream.position(), 2u + 2u * 86u);
-  ASSERT_EQ(pieces.ReadStream(second_stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(pieces.ReadStream(second_stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 3u);
   EXPECT_EQ(V(pieces[0].CroixIndex), 10);
   EXPECT_EQ(V(pieces[1].CroixIndex), 11);
@@ -103,35 +103,67 @@ TEST(CMarkerPieces, StreamsAppendInOrder) {
 
   // A count of 0 adds nothing.
   MemoryStream none({0x00, 0x00});
-  EXPECT_EQ(pieces.ReadStream(none, 2), ReadOutcome::Read);
+  EXPECT_EQ(pieces.ReadStream(none, 2).outcome, ReadOutcome::Read);
   EXPECT_EQ(pieces.GetSize(), 3u);
 }
 
-TEST(CMarkerPieces, ShortStreamsAddNothing) {
+// A stream cut short adds the pieces that arrived whole, behind those already
+// read; every byte of PIECES is used, so what is missing always is. No read
+// is made past the end, however many pieces the count declares.
+// A PIECES stream listed as empty adds no piece, and misses nothing.
+TEST(CMarkerPieces, AnEmptyStreamAddsNoPiece) {
   CMarkerPieces pieces;
+  MemoryStream stream(ByteVector{});
+  const StreamRead read = pieces.ReadStream(stream, 0);
+  EXPECT_EQ(read.outcome, ReadOutcome::Read);
+  EXPECT_FALSE(read.Used());
+  EXPECT_EQ(pieces.GetSize(), 0u);
+}
+
+TEST(CMarkerPieces, ShortStreamsKeepTheWholePieces) {
   PieceSpec kept;
   kept.croix_index = 1;
-  MemoryStream first(testing::PiecesStream({kept}));
-  ASSERT_EQ(pieces.ReadStream(first, 0), ReadOutcome::Read);
-
-  const ByteVector two = testing::PiecesStream({PieceSpec{}, PieceSpec{}});
+  std::vector<PieceSpec> three(3);
+  for (int i = 0; i < 3; ++i) three[static_cast<std::size_t>(i)].croix_index = static_cast<std::int16_t>(10 + i);
+  const ByteVector full = testing::PiecesStream(three);
   struct Case {
     const char* what;
     ByteVector bytes;
+    std::vector<int> added;  // CroixIndex of the pieces added
+    const char* place;
+    std::int64_t place_index;
+    std::uint64_t declared;
+    std::size_t reads;
   };
   const Case cases[] = {
-      {"empty", {}},
-      {"half a count", {0x01}},
-      // 5 bytes that declare 65535 pieces.
-      {"a huge count", {0xFF, 0xFF, 0x00, 0x00, 0x00}},
-      {"the second record one byte short", ByteVector(two.begin(), two.end() - 1)},
+      {"nothing of what is listed", {}, {}, "the record count", -1, 2, 1},
+      {"half a count", {0x01}, {}, "the record count", -1, 2, 1},
+      // 5 bytes that declare 65535 pieces: the first is cut, no further read.
+      {"a huge count", {0xFF, 0xFF, 0x00, 0x00, 0x00}, {}, "piece", 0, 2 + 65535u * 86, 2},
+      {"the last record one byte short", ByteVector(full.begin(), full.end() - 1), {10, 11}, "piece", 2,
+       2 + 3 * 86, 1 + 3 * 15},
+      {"the second record cut in CroixIndex", ByteVector(full.begin(), full.begin() + 2 + 86 + 45),
+       {10}, "piece", 1, 2 + 3 * 86, 1 + 15 + 14},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    CMarkerPieces pieces;
+    MemoryStream first(testing::PiecesStream({kept}));
+    ASSERT_EQ(pieces.ReadStream(first, 0).outcome, ReadOutcome::Read);
     MemoryStream stream(c.bytes);
-    EXPECT_EQ(pieces.ReadStream(stream, 0), ReadOutcome::Short);
-    ASSERT_EQ(pieces.GetSize(), 1u);
+    // The storage lists the whole stream; fewer bytes arrive.
+    const StreamRead read = pieces.ReadStream(stream, static_cast<std::uint32_t>(full.size()));
+    EXPECT_EQ(read.outcome, ReadOutcome::Short);
+    EXPECT_TRUE(read.Used());
+    EXPECT_STREQ(read.place, c.place);
+    EXPECT_EQ(read.place_index, c.place_index);
+    EXPECT_EQ(read.declared, c.declared);
+    EXPECT_EQ(read.arrived, c.bytes.size());
+    EXPECT_EQ(read.kept_records, static_cast<std::int64_t>(c.added.size()));
+    EXPECT_EQ(stream.reads().size(), c.reads);
+    ASSERT_EQ(pieces.GetSize(), 1 + c.added.size());
     EXPECT_EQ(V(pieces[0].CroixIndex), 1);
+    for (std::size_t i = 0; i < c.added.size(); ++i) EXPECT_EQ(V(pieces[1 + i].CroixIndex), c.added[i]);
   }
 }
 

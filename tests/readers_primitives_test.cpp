@@ -31,6 +31,39 @@ TEST(ReadField, OneReadOfTheFieldWidth) {
   EXPECT_EQ(stream.reads(), Reads({2, 2}));
 }
 
+// A field that arrives in part is missing whole and reads as zero. Through a
+// LayoutReader, once the stream has ended no field or text is read at all.
+TEST(LayoutReader, MissingFieldsReadAsZeroWithoutReads) {
+  MemoryStream stream({0x34, 0x12, 0xAB, 'x', 'y'});
+  LayoutReader in(stream);
+  std::int16_t first = 0;
+  std::int32_t second = -1;
+  EXPECT_TRUE(in.Field(&first, 2));
+  EXPECT_EQ(first, 0x1234);
+  EXPECT_FALSE(in.Field(&second, 4));  // 3 of its 4 bytes: missing
+  EXPECT_EQ(second, 0);
+  EXPECT_TRUE(in.ended());
+  std::int16_t later = 7;
+  EXPECT_FALSE(in.Field(&later, 2));
+  EXPECT_EQ(later, 0);
+  char text[8];
+  std::memset(text, '#', sizeof text);
+  EXPECT_FALSE(in.Text(text, sizeof text, 3));
+  EXPECT_EQ(text[0], '\0');
+  EXPECT_TRUE(in.Text(text, sizeof text, 0));   // needs no byte
+  EXPECT_TRUE(in.Text(text, sizeof text, -2));  // nor does a negative length
+  EXPECT_EQ(stream.reads(), Reads({2, 4}));
+  EXPECT_EQ(in.arrived(), 5u);
+  EXPECT_EQ(in.Result().outcome, ReadOutcome::Short);
+
+  // A text cut where its bytes end.
+  MemoryStream cut({'a', 'b'});
+  LayoutReader text_in(cut);
+  std::memset(text, '#', sizeof text);
+  EXPECT_FALSE(text_in.Text(text, sizeof text, 5));
+  EXPECT_STREQ(text, "ab");
+}
+
 TEST(ReadText, StoresTheBytesAndANul) {
   // Texts carry no terminator in the stream; bytes are kept as they are,
   // non-printable ones and a NUL among them included.

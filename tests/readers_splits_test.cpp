@@ -43,7 +43,7 @@ TEST(CSplits, TwoSplitsOf49Bytes) {
       0x01, 0x00,              // Kind 1
   });
   CSplits splits;
-  ASSERT_EQ(splits.ReadStream(stream, 49, u"0.CUTS"), ReadOutcome::Read);
+  ASSERT_EQ(splits.ReadStream(stream, 49, u"0.CUTS").outcome, ReadOutcome::Read);
   ASSERT_EQ(splits.Elements.GetSize(), 1u);
   const CSplits::CElement& e = splits.Elements[0];
   EXPECT_EQ(e.Raw1, 7);
@@ -127,14 +127,14 @@ TEST(CSplits, PieceIndexFromTheName) {
   CSplits splits;
   for (const Case& c : cases) {
     MemoryStream stream(testing::CutsStream({SplitSpec{}}));
-    ASSERT_EQ(splits.ReadStream(stream, 0, c.name), ReadOutcome::Read);
+    ASSERT_EQ(splits.ReadStream(stream, 0, c.name).outcome, ReadOutcome::Read);
     EXPECT_EQ(splits.Elements[splits.Elements.GetSize() - 1].PieceIndex, c.piece);
   }
 
   // Without a leading number the cut lines belong to no piece: the stream is
   // skipped unread.
   MemoryStream stream(testing::CutsStream({SplitSpec{}}));
-  EXPECT_EQ(splits.ReadStream(stream, 0, u"X.CUTS"), ReadOutcome::Skipped);
+  EXPECT_EQ(splits.ReadStream(stream, 0, u"X.CUTS").outcome, ReadOutcome::Skipped);
   EXPECT_EQ(splits.Elements.GetSize(), 4u);
   EXPECT_TRUE(stream.reads().empty());
 }
@@ -144,7 +144,7 @@ TEST(CSplits, CountsOfZeroOrLessAndRepeatedPieces) {
   for (std::int16_t count : {std::int16_t{0}, std::int16_t{-1}}) {
     ByteVector bytes = Bytes().U8(0).I16(count).U16(0).Fill(22, 0x3F);
     MemoryStream stream(bytes);
-    ASSERT_EQ(splits.ReadStream(stream, 0, u"3.CUTS"), ReadOutcome::Read);
+    ASSERT_EQ(splits.ReadStream(stream, 0, u"3.CUTS").outcome, ReadOutcome::Read);
     EXPECT_EQ(stream.reads(), Reads({1, 2, 2}));
   }
   // Two streams for piece 3: two elements, none merged.
@@ -156,19 +156,47 @@ TEST(CSplits, CountsOfZeroOrLessAndRepeatedPieces) {
   EXPECT_EQ(splits.Elements[1].SplitCount, -1);
 }
 
-TEST(CSplits, ShortStreamsAddNothing) {
-  const ByteVector two = testing::CutsStream({SplitSpec{}, SplitSpec{}});
-  const ByteVector cases[] = {
-      {},
-      {0x00, 0x01, 0x00, 0x00},               // Raw3 cut short
-      ByteVector(two.begin(), two.end() - 1),  // the second split cut short
-      {0x00, 0xFF, 0x7F, 0x00, 0x00},          // 32767 splits declared, none there
+// A stream cut in its header adds nothing (nothing says how many cut lines
+// the piece has); one cut among its splits adds the splits that arrived
+// whole, with SplitCount their number.
+TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
+  const ByteVector three = testing::CutsStream({SplitSpec{1}, SplitSpec{2}, SplitSpec{3}});
+  struct Case {
+    const char* what;
+    ByteVector bytes;
+    bool added;
+    std::vector<float> a1;  // the A1 of the splits kept
+    const char* place;
+    std::int64_t declared_records;
   };
-  CSplits splits;
-  for (const ByteVector& bytes : cases) {
-    MemoryStream stream(bytes);
-    EXPECT_EQ(splits.ReadStream(stream, 0, u"1.CUTS"), ReadOutcome::Short);
-    EXPECT_TRUE(splits.Elements.IsEmpty());
+  const Case cases[] = {
+      {"empty", {}, false, {}, "the header", 0},
+      {"Raw3 cut short", {0x00, 0x03, 0x00, 0x00}, false, {}, "the header", 3},
+      {"the third split one byte short", ByteVector(three.begin(), three.end() - 1), true, {1, 2},
+       "cut line", 3},
+      {"the first split cut", ByteVector(three.begin(), three.begin() + 10), true, {}, "cut line", 3},
+      // 32767 splits declared, none there: one read past the header, no more.
+      {"a huge count", {0x00, 0xFF, 0x7F, 0x00, 0x00}, true, {}, "cut line", 32767},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CSplits splits;
+    MemoryStream stream(c.bytes);
+    const StreamRead read = splits.ReadStream(stream, 0, u"1.CUTS");
+    EXPECT_EQ(read.outcome, ReadOutcome::Short);
+    EXPECT_TRUE(read.Used());
+    EXPECT_STREQ(read.place, c.place);
+    EXPECT_EQ(read.declared_records, c.declared_records);
+    EXPECT_EQ(read.declared, 5u + 22u * static_cast<std::uint64_t>(c.declared_records));
+    EXPECT_EQ(read.arrived, c.bytes.size());
+    EXPECT_LE(stream.reads().size(), 3u + 7u * (c.a1.size() + 1u));  // none past the end
+    ASSERT_EQ(splits.Elements.GetSize(), c.added ? 1u : 0u);
+    if (!c.added) continue;
+    const CSplits::CElement& e = splits.Elements[0];
+    EXPECT_EQ(e.SplitCount, static_cast<std::int16_t>(c.a1.size()));
+    EXPECT_EQ(e.PieceIndex, 1);
+    ASSERT_EQ(e.Splits.GetSize(), c.a1.size());
+    for (std::size_t i = 0; i < c.a1.size(); ++i) EXPECT_EQ(e.Splits[i].A1, c.a1[i]);
   }
 }
 

@@ -28,7 +28,7 @@ TEST(CCroixes, EighteenBytes) {
       0x99,                    // behind the layout: not read
   });
   CCroixes table;
-  ASSERT_EQ(table.ReadStream(stream, 19), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(stream, 19).outcome, ReadOutcome::Read);
   EXPECT_EQ(table.Count, 1);
   ASSERT_EQ(table.Elements.GetSize(), 1u);
   EXPECT_EQ(table.Elements[0].SizeIndex, 2);
@@ -49,7 +49,7 @@ TEST(CSizes, TwentyBytes) {
       0x4D, 0x31,              // text part: Name "M1"
   });
   CSizes table;
-  ASSERT_EQ(table.ReadStream(stream, 20), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(stream, 20).outcome, ReadOutcome::Read);
   ASSERT_EQ(table.Elements.GetSize(), 1u);
   EXPECT_EQ(table.Elements[0].SizeNumber, 42);
   EXPECT_EQ(std::string(table.Elements[0].Name), "M1");
@@ -66,7 +66,7 @@ TEST(CSizes, TextsFollowAllFixedRecords) {
                          .Text("tail");                         // not read
   MemoryStream stream(bytes);
   CSizes table;
-  ASSERT_EQ(table.ReadStream(stream, static_cast<std::uint32_t>(bytes.size())), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(stream, static_cast<std::uint32_t>(bytes.size())).outcome, ReadOutcome::Read);
   ASSERT_EQ(table.Elements.GetSize(), 2u);
   EXPECT_EQ(std::string(table.Elements[0].Name), "XS");
   EXPECT_EQ(std::string(table.Elements[1].Name), "");
@@ -83,7 +83,7 @@ TEST(CClasses, ReadOrder) {
                          .Text("a").Text("bb").Text("ccc").Text("dddd");
   MemoryStream stream(bytes);
   CClasses table;
-  ASSERT_EQ(table.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(stream.reads(), Reads({2, 4, 2, 2, 2, 4, 2, 2, 2, 1, 2, 3, 4}));
   ASSERT_EQ(table.Elements.GetSize(), 2u);
   EXPECT_EQ(std::string(table.Elements[0].Name), "a");
@@ -102,7 +102,7 @@ TEST(CStylesAndHalfs, Records) {
         'S', 'T', 'Y',
     });
     CStyles table;
-    ASSERT_EQ(table.ReadStream(stream, 11), ReadOutcome::Read);
+    ASSERT_EQ(table.ReadStream(stream, 11).outcome, ReadOutcome::Read);
     ASSERT_EQ(table.Elements.GetSize(), 1u);
     EXPECT_EQ(table.Elements[0].Raw1, 7);
     EXPECT_EQ(table.Elements[0].Raw3, 8);
@@ -115,7 +115,7 @@ TEST(CStylesAndHalfs, Records) {
     bytes.resize(bytes.size() + 10, 0xEE);
     MemoryStream stream(bytes);
     CHalfs table;
-    ASSERT_EQ(table.ReadStream(stream, 0), ReadOutcome::Read);
+    ASSERT_EQ(table.ReadStream(stream, 0).outcome, ReadOutcome::Read);
     ASSERT_EQ(table.Elements.GetSize(), 3u);
     EXPECT_EQ(table.Elements[0].PieceIndex, 4);
     EXPECT_EQ(table.Elements[1].PieceIndex, -1);
@@ -134,7 +134,7 @@ TEST(CountedTables, CountsOfZeroOrLess) {
     ByteVector bytes = Bytes().U16(word).Fill(64, 0x01);
     MemoryStream stream(bytes);
     CCroixes table;
-    ASSERT_EQ(table.ReadStream(stream, 66), ReadOutcome::Read);
+    ASSERT_EQ(table.ReadStream(stream, 66).outcome, ReadOutcome::Read);
     EXPECT_EQ(table.Count, static_cast<std::int16_t>(word));
     EXPECT_TRUE(table.Elements.IsEmpty());
     EXPECT_EQ(stream.reads(), Reads({2}));
@@ -156,7 +156,7 @@ TEST(CountedTables, TextLengthsOutsideTheBuffers) {
                          .Text(nineteen).Text(long_name).Text("OK");
   MemoryStream stream(bytes);
   CSizes table;
-  ASSERT_EQ(table.ReadStream(stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(table.Elements.GetSize(), 4u);
   EXPECT_EQ(std::string(table.Elements[0].Name), nineteen);
   EXPECT_EQ(std::string(table.Elements[1].Name), long_name.substr(0, 19));
@@ -173,40 +173,126 @@ TEST(CountedTables, TextLengthsOutsideTheBuffers) {
                            .Text(dbcs).Text(long_text);
   MemoryStream class_stream(classes);
   CClasses class_table;
-  ASSERT_EQ(class_table.ReadStream(class_stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(class_table.ReadStream(class_stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(std::string(class_table.Elements[0].Name), dbcs);
   EXPECT_EQ(std::string(class_table.Elements[0].Text), long_text.substr(0, 255));
 }
 
-TEST(CountedTables, ShortStreamsAddNothing) {
-  CClasses table;
-  ByteVector first = testing::ClassesStream({{"one", "1"}, {"two", "2"}});
-  MemoryStream first_stream(first);
-  ASSERT_EQ(table.ReadStream(first_stream, 0), ReadOutcome::Read);
-
-  const ByteVector full = testing::ClassesStream({{"three", "3"}, {"four", "4"}});
+// A table cut short keeps its records whose fixed part arrived whole, their
+// texts cut where the bytes ended, and counts what it kept. Whether what is
+// missing is used: the fixed records of SIZES but not their names; the names
+// of CLASSES (and each Text that stands before a name) but not the last Text.
+TEST(CountedTables, ShortStreamsKeepTheWholeRecords) {
+  const ByteVector classes = testing::ClassesStream({{"three", "3"}, {"four", "44"}});
+  // count 2, fixed 2 x 10, "three" "3" "four" "44": 34 bytes
+  ASSERT_EQ(classes.size(), 34u);
   struct Case {
     const char* what;
-    ByteVector bytes;
+    std::size_t size;
+    std::vector<std::string> names, texts;  // of the records added
+    const char* place;
+    std::int64_t place_index;
+    bool used;
   };
   const Case cases[] = {
-      {"empty", {}},
-      {"half a count", {0x02}},
-      {"in a fixed record", ByteVector(full.begin(), full.begin() + 15)},
-      {"in the texts", ByteVector(full.begin(), full.end() - 1)},
-      // 4 bytes that declare 32767 records: nothing is kept, and nothing is
-      // allocated for the records that are not there.
-      {"a huge count", {0xFF, 0x7F, 0x00, 0x00}},
+      {"nothing of what is listed", 0, {}, {}, "the record count", -1, true},
+      {"half a count", 1, {}, {}, "the record count", -1, true},
+      {"in the first fixed record", 8, {}, {}, "the fixed record of class", 0, true},
+      {"in the second fixed record", 20, {""}, {""}, "the fixed record of class", 1, true},
+      {"in the first name", 24, {"th", "" }, {"", ""}, "the name of class", 0, true},
+      {"in the first text", 27, {"three", ""}, {"", ""}, "the text of class", 0, true},
+      {"in the second name", 30, {"three", "fo"}, {"3", ""}, "the name of class", 1, true},
+      {"in the last text", 33, {"three", "four"}, {"3", "4"}, "the text of class", 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MemoryStream stream(c.bytes);
-    EXPECT_EQ(table.ReadStream(stream, 0), ReadOutcome::Short);
-    EXPECT_EQ(table.Count, 2);
-    ASSERT_EQ(table.Elements.GetSize(), 2u);
+    CClasses table;
+    MemoryStream first_stream(testing::ClassesStream({{"one", "1"}}));
+    ASSERT_EQ(table.ReadStream(first_stream, 0).outcome, ReadOutcome::Read);
+    MemoryStream stream(ByteVector(classes.begin(), classes.begin() + static_cast<std::ptrdiff_t>(c.size)));
+    // The storage lists the whole stream; fewer bytes arrive.
+    const StreamRead read = table.ReadStream(stream, static_cast<std::uint32_t>(classes.size()));
+    EXPECT_EQ(read.outcome, ReadOutcome::Short);
+    EXPECT_STREQ(read.place, c.place);
+    EXPECT_EQ(read.place_index, c.place_index);
+    EXPECT_EQ(read.Used(), c.used);
+    EXPECT_EQ(read.arrived, c.size);
+    EXPECT_EQ(read.kept_records, static_cast<std::int64_t>(c.names.size()));
+    EXPECT_EQ(table.Count, static_cast<std::int16_t>(c.names.size()));
+    ASSERT_EQ(table.Elements.GetSize(), 1 + c.names.size());
     EXPECT_EQ(std::string(table.Elements[0].Name), "one");
-    EXPECT_EQ(std::string(table.Elements[1].Text), "2");
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      EXPECT_EQ(std::string(table.Elements[1 + i].Name), c.names[i]);
+      EXPECT_EQ(std::string(table.Elements[1 + i].Text), c.texts[i]);
+    }
   }
+}
+
+// A stream listed as empty holds a count of 0: no records, nothing missing.
+TEST(CountedTables, AnEmptyStreamHoldsNoRecords) {
+  CHalfs halfs;
+  MemoryStream stream(ByteVector{});
+  const StreamRead read = halfs.ReadStream(stream, 0);
+  EXPECT_EQ(read.outcome, ReadOutcome::Read);
+  EXPECT_FALSE(read.Used());
+  EXPECT_EQ(read.declared, 0u);
+  EXPECT_EQ(halfs.Count, 0);
+  EXPECT_EQ(halfs.Elements.GetSize(), 0u);
+}
+
+// The same cut in each table: in its last fixed record, and in its text part.
+TEST(CountedTables, WhatEachTableUses) {
+  // Cut in a fixed record, the lengths of the records that did not arrive
+  // are unknown: the bytes declared are those known, at least.
+  struct Case {
+    const char* what;
+    ByteVector bytes;
+    std::size_t cut;  // bytes left off the end
+    bool used;
+    std::int64_t kept;
+    std::uint64_t declared;
+  };
+  const Case cases[] = {
+      {"STYLES fixed", testing::StylesStream({"A", "B"}), 3, false, 1, 2 + 12 + 1},
+      {"STYLES name", testing::StylesStream({"A", "BB"}), 1, false, 2, 2 + 12 + 3},
+      {"SIZES fixed", testing::SizesStream({{1, "S"}, {2, "M"}}), 3, true, 1, 2 + 32 + 1},
+      {"SIZES name", testing::SizesStream({{1, "S"}, {2, "MM"}}), 1, false, 2, 2 + 32 + 3},
+      {"CROIXES", testing::CroixesStream({{0, 0}, {1, 1}}), 1, true, 1, 2 + 32},
+      {"HALFS", testing::HalfsStream({1, 2}), 1, true, 1, 2 + 32},
+  };
+  const auto read_into = [](const char* what, MemoryStream& stream, std::int16_t& count) {
+    const std::string table = what;
+    if (table.starts_with("STYLES")) { CStyles t; auto r = t.ReadStream(stream, 0); count = t.Count; return r; }
+    if (table.starts_with("SIZES")) { CSizes t; auto r = t.ReadStream(stream, 0); count = t.Count; return r; }
+    if (table.starts_with("CROIXES")) { CCroixes t; auto r = t.ReadStream(stream, 0); count = t.Count; return r; }
+    CHalfs t;
+    auto r = t.ReadStream(stream, 0);
+    count = t.Count;
+    return r;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryStream stream(ByteVector(c.bytes.begin(), c.bytes.end() - static_cast<std::ptrdiff_t>(c.cut)));
+    std::int16_t count = 0;
+    const StreamRead read = read_into(c.what, stream, count);
+    EXPECT_EQ(read.outcome, ReadOutcome::Short);
+    EXPECT_EQ(read.Used(), c.used);
+    EXPECT_EQ(read.declared, c.declared);
+    EXPECT_EQ(read.declared_known, c.declared == c.bytes.size());
+    EXPECT_EQ(read.arrived, c.bytes.size() - c.cut);
+    EXPECT_EQ(read.kept_records, c.kept);
+    EXPECT_EQ(read.declared_records, 2);
+    EXPECT_EQ(count, c.kept);
+  }
+  // 4 bytes that declare 32767 records: nothing is kept, nothing allocated
+  // for the records that are not there, and no read past the first record.
+  MemoryStream huge({0xFF, 0x7F, 0x00, 0x00});
+  CCroixes table;
+  const StreamRead read = table.ReadStream(huge, 0);
+  EXPECT_EQ(read.declared, 2u + 32767u * 16);
+  EXPECT_EQ(table.Count, 0);
+  EXPECT_TRUE(table.Elements.IsEmpty());
+  EXPECT_EQ(huge.reads(), Reads({2, 4}));
 }
 
 TEST(CountedTables, SecondStreamKeepsItsOwnTexts) {
@@ -216,8 +302,8 @@ TEST(CountedTables, SecondStreamKeepsItsOwnTexts) {
   ByteVector first = testing::SizesStream({{36, "S"}, {38, "M"}, {40, "L"}});
   ByteVector second = testing::SizesStream({{42, "XL"}});
   MemoryStream first_stream(first), second_stream(second);
-  ASSERT_EQ(table.ReadStream(first_stream, 0), ReadOutcome::Read);
-  ASSERT_EQ(table.ReadStream(second_stream, 0), ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(first_stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(table.ReadStream(second_stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(table.Count, 1);
   ASSERT_EQ(table.Elements.GetSize(), 4u);
   const char* names[] = {"S", "M", "L", "XL"};

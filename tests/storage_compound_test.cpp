@@ -295,8 +295,11 @@ TEST(CompoundFile, OpensFromPathAndDocument) {
   ASSERT_TRUE(root);
   EXPECT_EQ(Names(*root), (std::vector<std::u16string>{u"Big", u"Sub", u"Small"}));
   std::filesystem::remove(path);
-  EXPECT_FALSE(OpenDocument(path));
-  EXPECT_FALSE(OpenDocument(std::filesystem::temp_directory_path()));  // a folder
+  std::string why;
+  EXPECT_FALSE(OpenDocument(path, &why));
+  EXPECT_EQ(why, "no such file");
+  EXPECT_FALSE(OpenDocument(std::filesystem::temp_directory_path(), &why));  // a folder
+  EXPECT_EQ(why, "it is a folder, not a file");
 }
 
 // Fields that the reader does not need or that are damaged in a way it can
@@ -357,47 +360,111 @@ TEST(CompoundFile, NameLengthFieldLimitsTheName) {
 // ------------------------------------------------------------ damage that fails the open
 
 TEST(CompoundFile, RejectsDamagedHeaderFatAndDirectory) {
+  // Each damage with what the reason must say: the field or sector at fault
+  // and its value.
   struct Case {
     const char* what;
     std::function<void(Bytes&)> damage;
+    const char* reason;
   };
   const Case cases[] = {
-      {"signature", [](Bytes& f) { f[7] = 0xE0; }},
-      {"byte order", [](Bytes& f) { Put16(f, 0x1C, 0xFEFF); }},
-      {"version 2", [](Bytes& f) { Put16(f, 0x1A, 2); }},
-      {"version 3 with 4096-byte sectors", [](Bytes& f) { Put16(f, 0x1E, 12); }},
-      {"version 4 with 512-byte sectors", [](Bytes& f) { Put16(f, 0x1A, 4); }},
-      {"mini sector shift 7", [](Bytes& f) { Put16(f, 0x20, 7); }},
-      {"mini stream cutoff 4095", [](Bytes& f) { Put32(f, 0x38, 4095); }},
-      {"FAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x2C, 0xFFFFFFF0); }},
-      {"FAT sector count above the file's sectors", [](Bytes& f) { Put32(f, 0x2C, 13); }},
-      {"mini FAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x40, 0xFFFFFFF0); }},
-      {"DIFAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x48, 0xFFFFFFF0); }},
-      {"FAT sector past the end", [](Bytes& f) { Put32(f, 0x4C, 12); }},
-      {"FAT sector free", [](Bytes& f) { Put32(f, 0x4C, kFree); }},
-      {"no FAT", [](Bytes& f) { Put32(f, 0x2C, 0); }},
-      {"two FAT sectors, no second location", [](Bytes& f) { Put32(f, 0x2C, 2); }},
+      {"signature", [](Bytes& f) { f[7] = 0xE0; },
+       "not a compound file: its first bytes are D0 CF 11 E0 A1 B1 1A E0, not the compound-file signature"},
+      {"byte order", [](Bytes& f) { Put16(f, 0x1C, 0xFEFF); }, "byte order 0xFEFF, not 0xFFFE"},
+      {"version 2", [](Bytes& f) { Put16(f, 0x1A, 2); }, "header: version 2 (only versions 3 and 4"},
+      {"version 3 with 4096-byte sectors", [](Bytes& f) { Put16(f, 0x1E, 12); },
+       "sector shift 12 in version 3"},
+      {"version 4 with 512-byte sectors", [](Bytes& f) { Put16(f, 0x1A, 4); },
+       "sector shift 9 in version 4"},
+      {"mini sector shift 7", [](Bytes& f) { Put16(f, 0x20, 7); }, "mini sector shift 7, not 6"},
+      {"mini stream cutoff 4095", [](Bytes& f) { Put32(f, 0x38, 4095); },
+       "mini stream cutoff 4095, not 4096"},
+      {"FAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x2C, 0xFFFFFFF0); },
+       "4294967280 FAT sectors declared, but the file holds 12 sectors of 512 bytes"},
+      {"FAT sector count above the file's sectors", [](Bytes& f) { Put32(f, 0x2C, 13); },
+       "13 FAT sectors declared"},
+      {"mini FAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x40, 0xFFFFFFF0); },
+       "4294967280 mini FAT sectors declared"},
+      {"DIFAT sector count 0xFFFFFFF0", [](Bytes& f) { Put32(f, 0x48, 0xFFFFFFF0); },
+       "4294967280 DIFAT sectors declared"},
+      {"FAT sector past the end", [](Bytes& f) { Put32(f, 0x4C, 12); },
+       "DIFAT: FAT sector 0 of 1 is sector 12, past the end of the file (12 sectors of 512 bytes): "
+       "the file may be truncated"},
+      {"FAT sector free", [](Bytes& f) { Put32(f, 0x4C, kFree); },
+       "FAT sector 0 of 1 is a free sector (0xFFFFFFFF)"},
+      {"no FAT", [](Bytes& f) { Put32(f, 0x2C, 0); }, "header: no FAT sector"},
+      {"two FAT sectors, no second location", [](Bytes& f) { Put32(f, 0x2C, 2); },
+       "DIFAT: FAT sector 1 of 2 is a free sector"},
       {"DIFAT sector its own successor", [](Bytes& f) {
          Put32(f, 0x44, 3);               // first DIFAT sector: 3 (past the mini stream's 128 bytes)
          Put32(f, Sector(3) + 508, 3);    // its last word: the next DIFAT sector, itself
-       }},
-      {"directory: no first sector", [](Bytes& f) { Put32(f, 0x30, kEnd); }},
-      {"directory: first sector past the end", [](Bytes& f) { Put32(f, 0x30, 12); }},
-      {"directory: FAT loop", [](Bytes& f) { Put32(f, FatEntry(1), 1); }},
-      {"directory: longer loop", [](Bytes& f) { Put32(f, FatEntry(1), 2); Put32(f, FatEntry(2), 1); }},
-      {"directory: chain ends on a free sector", [](Bytes& f) { Put32(f, FatEntry(1), kFree); }},
-      {"directory: chain runs past the end", [](Bytes& f) { Put32(f, FatEntry(1), 5000); }},
-      {"first entry not the root", [](Bytes& f) { f[DirEntry(0) + 0x42] = kStorage; }},
-      {"truncated inside the header", [](Bytes& f) { f.resize(511); }},
-      {"empty", [](Bytes& f) { f.clear(); }},
-      {"truncated before the directory", [](Bytes& f) { f.resize(Sector(1)); }},
+       }, "DIFAT: its chain comes back to sector 3 (a loop)"},
+      {"directory: no first sector", [](Bytes& f) { Put32(f, 0x30, kEnd); },
+       "directory: its first sector is end of chain"},
+      {"directory: first sector past the end", [](Bytes& f) { Put32(f, 0x30, 12); },
+       "directory: its chain leads after 0 sectors to sector 12, past the end of the file"},
+      {"directory: FAT loop", [](Bytes& f) { Put32(f, FatEntry(1), 1); },
+       "directory: its chain comes back to sector 1 after 1 sector (a loop)"},
+      {"directory: longer loop", [](Bytes& f) { Put32(f, FatEntry(1), 2); Put32(f, FatEntry(2), 1); },
+       "directory: its chain comes back to sector 1 after 2 sectors (a loop)"},
+      {"directory: chain ends on a free sector", [](Bytes& f) { Put32(f, FatEntry(1), kFree); },
+       "directory: its chain leads after 1 sector to a free sector (0xFFFFFFFF)"},
+      {"directory: chain runs past the end", [](Bytes& f) { Put32(f, FatEntry(1), 5000); },
+       "to sector 5000, past the end of the file"},
+      {"first entry not the root", [](Bytes& f) { f[DirEntry(0) + 0x42] = kStorage; },
+       "directory: the first entry is of type 1, not the root (5)"},
+      {"truncated inside the header", [](Bytes& f) { f.resize(511); },
+       "truncated: the file holds 511 bytes, less than the 512-byte header"},
+      {"truncated inside the signature", [](Bytes& f) { f.resize(5); }, "truncated: the file holds 5 bytes"},
+      {"empty", [](Bytes& f) { f.clear(); }, "the file is empty"},
+      {"truncated before the directory", [](Bytes& f) { f.resize(Sector(1)); },
+       "directory: its chain leads after 0 sectors to sector 1, past the end of the file (1 sector of "
+       "512 bytes): the file may be truncated"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes file = MinimalV3();
     c.damage(file);
-    EXPECT_FALSE(Open(file));
+    std::string why;
+    EXPECT_FALSE(OpenCompoundFile(std::as_bytes(std::span(file)), &why));
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
   }
+}
+
+// What a file of another kind looks like, from its first bytes.
+TEST(CompoundFile, ForeignFilesSayWhatTheyLookLike) {
+  const auto describe = [](std::string_view text) {
+    return DescribeForeignBytes(std::as_bytes(std::span(text.data(), text.size())));
+  };
+  using namespace std::string_view_literals;
+  EXPECT_EQ(describe(""), "the file is empty");
+  EXPECT_EQ(describe("%PDF-1.7\n%\xE2\xE3"), "it looks like a PDF document");
+  EXPECT_EQ(describe("PK\x03\x04\x14\0\0\0"sv), "it looks like a ZIP archive (or a document stored as one)");
+  EXPECT_EQ(describe("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"sv), "it looks like a PNG image");
+  EXPECT_EQ(describe("\x0E\x11\xFC\x0D\xD0\xCF\x11\x0E"sv),
+            "it looks like a compound file of the early beta format, which is not supported");
+  EXPECT_EQ(describe("just some text, not a marker\r\nsecond line"),
+            "it holds text: \"just some text, not a marker\"");
+  EXPECT_EQ(describe("caf\xE9 \"quoted\" and a long line that goes on and on and on"),
+            "it holds text: \"caf\\xE9 \\x22quoted\\x22 and a long line that goes ...\"");
+  EXPECT_EQ(describe("\x01\x02\x03\x04\x05\x06\x07\x08\x09"),
+            "its first bytes are 01 02 03 04 05 06 07 08, not the compound-file signature D0 CF 11 E0 "
+            "A1 B1 1A E1");
+  // Through the reader: a PDF is not a compound file.
+  std::string why;
+  const std::string_view pdf = "%PDF-1.4 and the rest";
+  EXPECT_FALSE(OpenCompoundFile(std::as_bytes(std::span(pdf.data(), pdf.size())), &why));
+  EXPECT_EQ(why, "not a compound file: it looks like a PDF document");
+}
+
+TEST(CompoundFile, FileErrorsInWords) {
+  EXPECT_EQ(FileErrorText(std::make_error_code(std::errc::no_such_file_or_directory)), "no such file");
+  EXPECT_EQ(FileErrorText(std::make_error_code(std::errc::is_a_directory)), "it is a folder, not a file");
+  EXPECT_EQ(FileErrorText(std::make_error_code(std::errc::permission_denied)),
+            "no permission to read it (" + std::make_error_code(std::errc::permission_denied).message() +
+                ")");
+  EXPECT_EQ(FileErrorText(std::make_error_code(std::errc::io_error)),
+            "it cannot be read (" + std::make_error_code(std::errc::io_error).message() + ")");
 }
 
 // ------------------------------------------------------------ damaged streams

@@ -322,7 +322,9 @@ TEST_F(ArchiveTest, QuietAndTerminalProgress) {
   Put("c.mrk", MarkerFile(JacketMarker()));
   const std::string archive = (dir() / "archive").string();
   EXPECT_EQ(Run({"-q", "-o", out().string(), archive}), 1);
-  EXPECT_EQ(err_, "lumerca-import: " + archive + "/b.txt: cannot be opened as a marker file\n"
+  EXPECT_EQ(err_, "lumerca-import: " + archive +
+                      "/b.txt: cannot be opened as a marker file (not a compound file: it holds "
+                      "text: \"no\")\n"
                   "lumerca-import: 2 imported, 0 without pieces, 1 failed; 1 cannot be opened as a "
                   "marker file\n");
 

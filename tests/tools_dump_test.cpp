@@ -61,6 +61,10 @@ TEST_F(DumpTest, JacketMarkerWholeModel) {
     EXPECT_EQ((*e)["outcome"], "read") << name;
     EXPECT_EQ((*e)["type"], "stream") << name;
     EXPECT_FALSE(e->contains("why")) << name;
+    // Whole: every byte that the layout declares arrived, and the stream is
+    // no longer than that.
+    EXPECT_EQ((*e)["declared"], (*e)["arrived"]) << name;
+    EXPECT_EQ((*e)["declared"], (*e)["size"]) << name;
   }
   ASSERT_NE(Entry(d, "EXTRA", 0), nullptr);
   EXPECT_EQ((*Entry(d, "EXTRA", 0))["outcome"], "entered");
@@ -151,9 +155,16 @@ TEST_F(DumpTest, ElementsNotUsedCarryTheirReason) {
 
   const json* rejected = Entry(d, "PIECES", 1);
   ASSERT_NE(rejected, nullptr);
-  EXPECT_EQ((*rejected)["outcome"], "rejected");
+  EXPECT_EQ((*rejected)["outcome"], "damaged");
   EXPECT_EQ((*rejected)["path"], "ODD/PIECES");
-  EXPECT_TRUE((*rejected)["why"].get<std::string>().find("ends before") != std::string::npos);
+  EXPECT_EQ((*rejected)["why"],
+            "the stream holds 0 of its 3 pieces, ending 238 bytes before its declared layout in piece "
+            "0; not imported (--salvage imports none of them)");
+  EXPECT_EQ((*rejected)["declared"], 2 + 3 * 86);
+  EXPECT_EQ((*rejected)["arrived"], 22);
+  EXPECT_EQ((*rejected)["used"], true);
+  EXPECT_EQ(d["result"]["status"], "damaged");
+  EXPECT_EQ(d["result"]["message"].get<std::string>().rfind("ODD/PIECES: holds 0 of its 3 pieces", 0), 0u);
   const json* skipped = Entry(d, "NONE.CUTS", 1);
   ASSERT_NE(skipped, nullptr);
   EXPECT_EQ((*skipped)["outcome"], "skipped");
@@ -164,12 +175,35 @@ TEST_F(DumpTest, ElementsNotUsedCarryTheirReason) {
   EXPECT_TRUE((*property)["why"].get<std::string>().find("U+0005") != std::string::npos);
   // The short stream and the nameless .CUTS stream; a property set is not trouble.
   EXPECT_EQ(d["not_used"], 2);
-  // The six pieces of the blouse only: the short PIECES stream added nothing.
+  // The six pieces of the blouse only: no piece of the short PIECES stream
+  // arrived whole.
   EXPECT_EQ(d["pieces"].size(), 6u);
   // Two elements name piece 0: only the first one met counts.
   ASSERT_EQ(d["splits"].size(), 2u);
   EXPECT_EQ(d["splits"][0]["first_for_piece"], true);
   EXPECT_EQ(d["splits"][1]["first_for_piece"], false);
+}
+
+// A stream cut short of nothing that the output uses: the dump says so, and
+// the file would be imported.
+TEST_F(DumpTest, DamageNotUsedByTheOutput) {
+  MarkerSpec marker = BlouseMarker();
+  Node root = MarkerDocument(marker);
+  for (Node& child : root.children) {
+    if (child.name == u"SIZES") child.data.pop_back();  // the last size's name "44"
+  }
+  const json d = Dump(WriteCompoundFile(root));
+  const json* sizes = Entry(d, "SIZES", 0);
+  ASSERT_NE(sizes, nullptr);
+  EXPECT_EQ((*sizes)["outcome"], "damaged");
+  EXPECT_EQ((*sizes)["declared"], 2 + 4 * 16 + 8);
+  EXPECT_EQ((*sizes)["arrived"], 2 + 4 * 16 + 7);
+  EXPECT_EQ((*sizes)["used"], false);
+  EXPECT_EQ((*sizes)["why"],
+            "the stream ends 1 byte before its declared layout, in the name of size 3 (not used by "
+            "the output files)");
+  EXPECT_EQ(d["result"]["status"], "imports");
+  EXPECT_EQ(d["sizes"]["records"][3]["Name"], "4");
 }
 
 // In a deep nest of storages each element names the walk position of its
@@ -183,7 +217,9 @@ TEST_F(DumpTest, DeepNestingStaysLinear) {
 
   const json* rejected = Entry(d, "7.CUTS", 300);
   ASSERT_NE(rejected, nullptr);
-  EXPECT_EQ((*rejected)["outcome"], "rejected");
+  EXPECT_EQ((*rejected)["outcome"], "damaged");
+  EXPECT_EQ((*rejected)["declared"], 5 + 3 * 22);
+  EXPECT_EQ((*rejected)["arrived"], 5);
   const std::string path = (*rejected)["path"];
   EXPECT_LE(path.size(), 520u);
   EXPECT_EQ(path.rfind(".../NESTED-LEVEL/", 0), 0u) << path;
@@ -244,6 +280,7 @@ TEST_F(DumpTest, FilesThatCannotBeOpenedOrHoldNoPieces) {
   EXPECT_FALSE(opened);
   EXPECT_EQ(none["opened"], false);
   EXPECT_EQ(none["result"]["status"], "cannot be opened");
+  EXPECT_EQ(none["result"]["why"], "not a compound file: it holds text: \"not a compound document\"");
   EXPECT_FALSE(none.contains("walk"));
 
   MarkerSpec empty = BlouseMarker();

@@ -60,8 +60,12 @@ void Tell(Run& run, std::size_t index, const Outcome& outcome) {
     ++run.groups[outcome.group];
     run.progress.Say("lumerca-import: " + file + ": " + outcome.reason);
   }
-  if (!run.options.quiet) {
-    for (const std::string& note : outcome.notes) run.progress.Say("lumerca-import: " + file + ": " + note);
+  // A file imported has its warnings; one not imported has its one line
+  // above, and its details with -v.
+  const bool imported = outcome.kind == Outcome::Kind::Imported;
+  if (imported ? run.options.verbose || !run.options.quiet : run.options.verbose) {
+    const std::string prefix = imported ? "warning: " : "note: ";
+    for (const std::string& note : outcome.notes) run.progress.Say(prefix + file + ": " + note);
   }
   if (run.report.IsOpen()) run.report.Add(input.path, outcome);
   Count(outcome, run.told);
@@ -82,7 +86,7 @@ void Summary(const Run& run) {
 
 void Convert(Run& run, OutputTree& tree) {
   std::function<Outcome(std::size_t)> work = [&](std::size_t i) {
-    Outcome outcome = tools::Convert(run.list.inputs[i], run.options.name, tree);
+    Outcome outcome = tools::Convert(run.list.inputs[i], run.options.name, run.options.import, tree);
     auto& counter = outcome.kind == Outcome::Kind::Imported        ? run.imported
                     : outcome.kind == Outcome::Kind::WithoutPieces ? run.without_pieces
                                                                    : run.failed;

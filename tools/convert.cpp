@@ -21,6 +21,7 @@ Outcome::Kind KindOf(ImportStatus status, const char*& word) {
     case ImportStatus::CorruptIndex: word = "corrupt index"; return Outcome::Kind::Failed;
     case ImportStatus::OutputFailed: word = "output failed"; return Outcome::Kind::Failed;
     case ImportStatus::OutOfMemory: word = "out of memory"; return Outcome::Kind::Failed;
+    case ImportStatus::Damaged: word = "damaged"; return Outcome::Kind::Failed;
   }
   word = "unknown";
   return Outcome::Kind::Failed;
@@ -51,7 +52,7 @@ Outcome Describe(const ImportResult& result) {
       continue;
     }
     ++outcome.warnings;
-    outcome.notes.push_back(d.path + ": " + d.message);
+    outcome.notes.push_back(d.path.empty() ? d.message : d.path + ": " + d.message);
   }
   outcome.stored_name = result.name;
   outcome.name = AnsiToUtf8(result.name, AnsiCodePage());
@@ -83,7 +84,8 @@ void OutputTree::RemoveEmpty(const fs::path& folder) {
   }
 }
 
-Outcome Convert(const Input& input, std::string_view name, OutputTree& tree) noexcept {
+Outcome Convert(const Input& input, std::string_view name, const ImportOptions& options,
+                OutputTree& tree) noexcept {
   const auto start = std::chrono::steady_clock::now();
   Outcome outcome;
   try {
@@ -94,7 +96,7 @@ Outcome Convert(const Input& input, std::string_view name, OutputTree& tree) noe
       outcome = Failure("output failed", "cannot create the output folder",
                         "cannot create " + input.folder.string() + ": " + error.message());
     } else {
-      outcome = Describe(ImportMarker(input.open, name, input.folder));
+      outcome = Describe(ImportMarker(input.open, name, input.folder, options));
       if (outcome.kind != Outcome::Kind::Imported) tree.Unmake(input.folder);
     }
   } catch (const std::bad_alloc&) {

@@ -27,7 +27,7 @@ struct Outcome {
   std::string name;          // the same in UTF-8
   ImportCounts counts;
   std::size_t warnings = 0;  // what the walk met that a user may want to know about
-  std::vector<std::string> notes;  // one line for each of them
+  std::vector<std::string> notes;  // one line for each of them ("PATH: MESSAGE")
   double milliseconds = 0;
 };
 
@@ -54,6 +54,7 @@ private:
 };
 
 // Converts one file into its folder. Never throws.
-Outcome Convert(const Input& input, std::string_view name, OutputTree& tree) noexcept;
+Outcome Convert(const Input& input, std::string_view name, const ImportOptions& options,
+                OutputTree& tree) noexcept;
 
 }  // namespace lumerca::tools

@@ -1,5 +1,6 @@
 #include "tools/dump.h"
 
+#include "entry/import_steps.h"
 #include "output/normalize.h"
 #include "storage/storage.h"
 #include "tools/ansi_text.h"
@@ -86,7 +87,7 @@ const char* OutcomeName(WalkEntry::Outcome outcome) {
   using Outcome = WalkEntry::Outcome;
   switch (outcome) {
     case Outcome::Read: return "read";
-    case Outcome::Short: return "rejected";
+    case Outcome::Short: return "damaged";
     case Outcome::Skipped: return "skipped";
     case Outcome::Entered: return "entered";
     case Outcome::PassedOver: return "passed over";
@@ -107,8 +108,7 @@ json Why(const WalkEntry& entry, const std::string& name) {
     case Outcome::Entered:
       return nullptr;
     case Outcome::Short:
-      return "the stream ends before the layout that its counts and lengths declare; nothing of it "
-             "entered the model";
+      return "the stream " + DamageText(entry.read, false);
     case Outcome::Skipped:
       return "the stream's name begins with no piece number, so its cut lines belong to no piece";
     case Outcome::PassedOver:
@@ -179,6 +179,14 @@ void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble
       record["storage"] = ShortPath(entry.path);
     }
     record["outcome"] = OutcomeName(entry.outcome);
+    if (entry.reader[0] != '\0' && entry.outcome != Outcome::Skipped) {
+      // What the stream's layout declares through its counts and lengths (at
+      // least, when it ended before they all arrived), and what arrived.
+      record["declared"] = entry.read.declared;
+      if (!entry.read.declared_known) record["declared_at_least"] = true;
+      record["arrived"] = entry.read.arrived;
+      if (entry.outcome == Outcome::Short) record["used"] = entry.read.Used();
+    }
     json why = Why(entry, entry.name);
     if (!why.is_null()) {
       record["why"] = std::move(why);
@@ -331,7 +339,10 @@ json SplitElement(const CSplits::CElement& e, std::size_t index, bool first) {
 }
 
 // What ImportMarker would conclude from the model (short of writing).
-json Verdict(const CMarker& m) {
+json Verdict(const CMarker& m, const WalkReport& report) {
+  if (report.used_damage > 0) {
+    return {{"status", "damaged"}, {"message", DamageReason(report)}};
+  }
   if (m.m_pieces.IsEmpty()) {
     return {{"status", "no pieces"}, {"message", StatusText(ImportStatus::NoPieces)}};
   }
@@ -345,11 +356,15 @@ json Verdict(const CMarker& m) {
 
 }  // namespace
 
-std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report) {
+std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report,
+                                    std::string* why) {
   std::error_code size_error;
   const std::uint64_t size = std::filesystem::file_size(file, size_error);
-  auto root = size_error ? nullptr : storage::OpenDocument(file);
-  if (!root) return nullptr;
+  auto root = size_error ? nullptr : storage::OpenDocument(file, why);
+  if (!root) {
+    if (size_error && why) *why = storage::FileErrorText(size_error);
+    return nullptr;
+  }
   auto model = std::make_unique<CMarker>();
   report.record_all = true;
   WalkStorage(*model, *root, &report, LimitsFor(size));
@@ -358,17 +373,20 @@ std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkRepor
 
 bool WriteDump(std::ostream& out, const std::filesystem::path& file) {
   WalkReport report;
-  const std::unique_ptr<CMarker> model = LoadMarker(file, report);
+  std::string why;
+  const std::unique_ptr<CMarker> model = LoadMarker(file, report, &why);
   out << "{\n\"file\": " << Dump(file.string())
       << ",\n\"code_page\": " << AnsiCodePage() << ",\n\"opened\": " << (model ? "true" : "false");
   if (!model) {
     out << ",\n\"result\": "
-        << Dump({{"status", "cannot be opened"}, {"message", StatusText(ImportStatus::CannotOpen)}})
+        << Dump({{"status", "cannot be opened"},
+                 {"message", std::string(StatusText(ImportStatus::CannotOpen)) + " (" + why + ")"},
+                 {"why", why}})
         << "\n}\n";
     return false;
   }
   const CMarker& m = *model;
-  out << ",\n\"result\": " << Dump(Verdict(m)) << ",\n";
+  out << ",\n\"result\": " << Dump(Verdict(m, report)) << ",\n";
 
   std::size_t trouble = 0;
   WriteWalk(out, report, trouble);

@@ -9,17 +9,20 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <string>
 
 namespace lumerca::tools {
 
 // Opens `file` and walks it into a fresh model as the import does, recording
 // every element met in `report` (record_all). Null when the file cannot be
-// opened as a compound document.
-std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report);
+// opened as a compound document; `why` then receives the reason.
+std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report,
+                                    std::string* why = nullptr);
 
 // Writes the JSON document of `file`: the walk (each element with its depth,
 // name, type, size, the reader that took it and what became of it, with the
-// reason when it was not used), the header, every table with its records,
+// reason when it was not used or not whole; for each stream that a reader
+// took the bytes its layout declares and the bytes that arrived), the header, every table with its records,
 // the pieces with their centre and extent, the split table with the decoded
 // offsets, and what an import would conclude. Texts are decoded from the
 // process's ANSI code page (lumerca::AnsiCodePage) to UTF-8; non-finite

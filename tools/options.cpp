@@ -28,7 +28,13 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
                  "Write a CSV report with one row per file: path, status, name, sizes, pieces "
                  "written, cut lines written, warnings, reason, milliseconds");
   app.add_flag("-q,--quiet", options.quiet,
-               "Print only the files not imported and the summary");
+               "Print only the files not imported and the summary: no progress, no warnings");
+  app.add_flag("-v,--verbose", options.verbose,
+               "Print every diagnostic, also those of files that are not imported");
+  app.add_flag("--salvage", options.import.salvage,
+               "Import a damaged file (a stream cut short of data the output uses) from what "
+               "arrived: missing fields read as zero, texts cut where the bytes end, each table "
+               "keeps its whole records; warnings say what was missing");
   app.add_flag("--dump", options.dump,
                "Print what is read from each file (the walk, the header, every table, the pieces, "
                "the cut lines) as JSON on standard output, instead of converting");

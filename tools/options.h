@@ -2,6 +2,8 @@
 
 // The command line of lumerca-import.
 
+#include <lumerca/marker.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +17,8 @@ struct Options {
   unsigned code_page = 0;  // 0: the default
   std::vector<std::filesystem::path> inputs;  // files and folders, as given
   bool quiet = false;
+  bool verbose = false;     // every diagnostic, also of files not imported
+  ImportOptions import;     // --salvage
   bool dump = false;
   std::filesystem::path svg;
   unsigned jobs = 0;  // conversions at a time; set by ParseOptions

@@ -33,10 +33,11 @@ int Dump(const std::vector<fs::path>& files) {
 // --svg: the picture of one marker file.
 int Svg(const fs::path& svg, const fs::path& file) {
   lumerca::WalkReport report;
-  const auto model = lumerca::tools::LoadMarker(file, report);
+  std::string why;
+  const auto model = lumerca::tools::LoadMarker(file, report, &why);
   if (!model) {
     std::cerr << "lumerca-import: " << file.string() << ": "
-              << lumerca::StatusText(lumerca::ImportStatus::CannotOpen) << "\n";
+              << lumerca::StatusText(lumerca::ImportStatus::CannotOpen) << " (" << why << ")\n";
     return kSomeFailed;
   }
   std::ofstream out(svg, std::ios::binary | std::ios::trunc);

@@ -545,15 +545,17 @@ WINE_HOSTILE_OUTCOMES = {
     # the end of the file, so every chain loops on sector 0. The open fails.
     "sector-shift-12": ("0 memory", WINE_CHAIN_INDEX),
     "directory-chain-loop": ("0 memory", WINE_CHAIN_INDEX + "; the open fails"),
-    "stream-chain-loop-0": ("-1 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
-    "stream-chain-loop-3": ("-1 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
-    "stream-chain-loop-9": ("-1 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
+    # PIECES reads as empty: without its count the file is damaged (0).
+    "stream-chain-loop-0": ("0 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
+    "stream-chain-loop-3": ("0 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
+    "stream-chain-loop-9": ("0 memory", WINE_CHAIN_INDEX + "; PIECES then reads as empty"),
     # The portable reader stops the mini FAT at the loop, having all of it.
     "mini-fat-chain-loop": ("0 memory", WINE_CHAIN_INDEX + "; on the mini FAT's chain the open "
                             "fails"),
-    "mini-fat-self-loop": ("0", "Wine follows the mini FAT's loop: PIECES reads as its first "
-                           "64 bytes over and over, whose records fail the cross-reference "
-                           "checks; the portable reader rejects the stream (no pieces)"),
+    # mini-fat-self-loop: Wine follows the mini FAT's loop, so PIECES reads as
+    # its first 64 bytes over and over, whose records fail the cross-reference
+    # checks (0); the portable reader ends the stream at the loop, which leaves
+    # it damaged (0): the results agree.
     "cycle-own-sibling": ("hang", "Wine's IEnumSTATSTG::Next never returns (the lister hangs "
                           "before its first element)"),
     "cycle-two-siblings": ("hang", "Wine's IEnumSTATSTG::Next never returns (the lister hangs "
