@@ -1,12 +1,13 @@
-// printf-style formatting for the output files. Numbers are produced by
-// std::to_chars, which neither reads nor changes any locale, so "%f" always
-// has "." as its separator; the text of the non-finite values is glibc's, on
-// every platform, so that every build writes the same bytes.
+// printf-style formatting for the output files. "%f" is the legacy Windows C
+// runtime's text (fixed_format.h) and "%d" plain decimal from std::to_chars:
+// neither reads nor changes any locale, so "." is always the separator, and
+// every platform writes the same bytes.
 
 #include "output/printf_file.h"
 
+#include "output/fixed_format.h"
+
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -34,21 +35,8 @@ void AppendText(std::string& out, const char* text, std::size_t size) {
 }  // namespace
 
 void AppendFixed(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += std::signbit(value) ? "-nan" : "nan";
-    return;
-  }
-  if (std::isinf(value)) {
-    out += value < 0 ? "-inf" : "inf";
-    return;
-  }
-  // The largest double has 309 integer digits; with sign, point and six
-  // decimals that is 317 characters.
-  char text[330];
-  const auto [end, error] =
-      std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, 6);
-  if (error != std::errc()) throw std::logic_error("AppendFixed: buffer too small");
-  out.append(text, end);
+  char text[kFixedMaxChars];
+  out.append(text, FormatFixed(text, value));
 }
 
 void AppendDecimal(std::string& out, long long value) {

@@ -1,7 +1,8 @@
 #pragma once
 
 // The text file through which both output files are written: printf-style
-// formatting whose numbers never depend on a locale, and "\n" stored as CR LF.
+// formatting whose numbers never depend on a locale and are spelt as the
+// legacy Windows C runtime spells them, and "\n" stored as CR LF.
 
 #include <cstddef>
 #include <stdexcept>
@@ -51,11 +52,11 @@ public:
   CPrintfFile(const CPrintfFile&) = delete;
   CPrintfFile& operator=(const CPrintfFile&) = delete;
 
-  // Formats as printf does in the "C" locale ("%d", "%f" with six decimals,
-  // "%s", "%%") and stores every "\n" as CR LF, including those of a "%s"
-  // argument. Throws OutputError from the sink, and std::logic_error for any
-  // other conversion, an argument of the wrong type or count, or a call after
-  // Close: the formats are the writers' own.
+  // Formats as the legacy Windows C runtime's printf does in the "C" locale
+  // ("%d", "%f" with six decimals, "%s", "%%") and stores every "\n" as CR
+  // LF, including those of a "%s" argument. Throws OutputError from the sink,
+  // and std::logic_error for any other conversion, an argument of the wrong
+  // type or count, or a call after Close: the formats are the writers' own.
   template <class... Args>
   void Printf(const char* format, const Args&... args) {
     const PrintfArg list[] = {PrintfArg(args)..., PrintfArg(0)};
@@ -75,8 +76,9 @@ private:
   bool closed_ = false;
 };
 
-// Appends the text of printf's "%f" (six decimals, "." as separator, "inf",
-// "-inf", "nan", "-nan") for `value` to `out`.
+// Appends the text of "%f" for `value` to `out`: six decimals, "." as
+// separator, rounded and spelt as the legacy Windows C runtime does
+// (FormatFixed in fixed_format.h).
 void AppendFixed(std::string& out, double value);
 
 // Appends the text of printf's "%d" for `value` to `out`.
