@@ -135,11 +135,9 @@ int DigitCount(std::uint64_t v) {
 // Writes the `count` lowest decimal digits of v so that they end at `end`.
 void WriteDigits(char* end, std::uint64_t v, int count) {
   while (count >= 2) {
-    const auto pair = static_cast<std::size_t>(v % 100) * 2;
-    v /= 100;
     end -= 2;
-    end[0] = kPairs[pair];
-    end[1] = kPairs[pair + 1];
+    std::memcpy(end, kPairs + 2 * (v % 100), 2);
+    v /= 100;
     count -= 2;
   }
   if (count == 1) end[-1] = static_cast<char>('0' + v % 10);
@@ -148,12 +146,34 @@ void WriteDigits(char* end, std::uint64_t v, int count) {
 // The text of `units` millionths.
 char* WriteMillionths(char* out, std::uint64_t units) {
   const std::uint64_t whole = units / kMillion;
-  const int count = whole == 0 ? 1 : DigitCount(whole);
-  WriteDigits(out + count, whole, count);
-  out += count;
-  *out++ = '.';
-  WriteDigits(out + 6, units % kMillion, 6);
-  return out + 6;
+  const auto decimals = static_cast<std::uint32_t>(units - whole * kMillion);
+  if (whole < 10) {
+    *out++ = static_cast<char>('0' + whole);
+  } else if (whole < 100) {
+    std::memcpy(out, kPairs + 2 * whole, 2);
+    out += 2;
+  } else if (whole < 10000) {
+    const auto high = static_cast<std::uint32_t>(whole) / 100;
+    const auto low = static_cast<std::uint32_t>(whole) % 100;
+    if (high < 10) {
+      *out++ = static_cast<char>('0' + high);
+    } else {
+      std::memcpy(out, kPairs + 2 * high, 2);
+      out += 2;
+    }
+    std::memcpy(out, kPairs + 2 * low, 2);
+    out += 2;
+  } else {
+    const int count = DigitCount(whole);
+    WriteDigits(out + count, whole, count);
+    out += count;
+  }
+  out[0] = '.';
+  const std::uint32_t high = decimals / 10000, low = decimals % 10000;
+  std::memcpy(out + 1, kPairs + 2 * high, 2);
+  std::memcpy(out + 3, kPairs + 2 * (low / 100), 2);
+  std::memcpy(out + 5, kPairs + 2 * (low % 100), 2);
+  return out + 7;
 }
 
 // The text of `digits` * 10^zeros millionths, where `digits` >= 10^10.
@@ -231,7 +251,8 @@ char* WriteSmall(char* out, std::uint64_t m, unsigned s) {
   std::uint64_t units = whole;
   if (!Less(rest, half)) {
     ++units;
-  } else {
+  } else if (!Less(rest, Subtract(half, ShiftRight(half, 3)))) {
+    // Within an eighth of the half: the gap may be small enough (10^j >= 10).
     // j = 11 - N, and whole has N + 6 digits; below 10^-6, N = -6 is the
     // only case that can round up.
     const int j = whole == 0 ? 17 : 17 - DigitCount(whole);

@@ -5,6 +5,7 @@
 // legacy Windows C runtime spells them, and "\n" stored as CR LF.
 
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -71,8 +72,21 @@ private:
   void Flush();
   void VPrintf(const char* format, const PrintfArg* args, std::size_t count);
 
+  // Room for `size` more bytes at cursor_ (the buffer grows when it has less).
+  char* Room(std::size_t size) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < size) Grow(size);
+    return cursor_;
+  }
+  void Grow(std::size_t size);
+  void PutText(const char* text, std::size_t size);
+  std::size_t Used() const { return static_cast<std::size_t>(cursor_ - buffer_.get()); }
+
   TextSink& sink_;
-  std::string buffer_;
+  // The formatted bytes not yet handed over: [buffer_, cursor_); the buffer
+  // ends at limit_. Numbers are formatted straight into it.
+  std::unique_ptr<char[]> buffer_;
+  char* cursor_ = nullptr;
+  char* limit_ = nullptr;
   bool closed_ = false;
 };
 
