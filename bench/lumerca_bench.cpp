@@ -1,10 +1,11 @@
-// lumerca-bench: how the conversion scales with the size of the marker file,
-// against the floor of plain file input and output and against libgsf, and
-// what the worst hostile inputs cost in time and memory.
+// lumerca-bench: how fast numbers are formatted, how the conversion scales
+// with the size of the marker file, against the floor of plain file input and
+// output and against libgsf, and what the worst hostile inputs cost in time
+// and memory.
 //
 //   lumerca-bench [--seed N] [--rungs N] [--from K] [--runs N] [--cuts N] [--splits N]
-//                 [--largest-cuts N] [--batch N] [--no-ladder] [--no-hostile] [--no-batch]
-//                 [--check]
+//                 [--largest-cuts N] [--batch N] [--no-numbers] [--no-ladder] [--no-hostile]
+//                 [--no-batch] [--check]
 //   lumerca-bench --generate FILE [--seed N] [--pieces N] [--sizes N] [--classes N]
 //                 [--croixes N] [--halfs N] [--styles N] [--cuts N] [--splits N] [--long-names]
 //   lumerca-bench --generate FILE --hostile NAME [--n N]
@@ -14,6 +15,7 @@
 #include "bench/heap_counter.h"
 #include "bench/hostile.h"
 #include "bench/measure.h"
+#include "bench/numbers.h"
 #include "platform/codepage.h"
 
 #include <algorithm>
@@ -46,6 +48,7 @@ struct Options {
   std::size_t largest_cut_streams = 256;
   unsigned from_rung = 0;  // the rungs below are left out
   int repetitions = 0;     // runs per file (0: by the file's size)
+  bool numbers = true;
   bool ladder = true;
   bool hostile = true;
   std::size_t batch_files = 2000;  // 0: no batch rung
@@ -418,6 +421,8 @@ int main(int argc, char** argv) {
       options.splits_per_stream = options.shape.splits_per_stream = number(kMaxSplitsPerStream);
     } else if (arg == "--largest-cuts") {
       options.largest_cut_streams = number(65535);
+    } else if (arg == "--no-numbers") {
+      options.numbers = false;
     } else if (arg == "--no-ladder") {
       options.ladder = false;
     } else if (arg == "--no-hostile") {
@@ -451,7 +456,8 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: lumerca-bench [--seed N] [--rungs N] [--cuts N] [--splits N]\n"
-                   "                     [--largest-cuts N] [--no-ladder] [--no-hostile] [--check]\n"
+                   "                     [--largest-cuts N] [--no-numbers] [--no-ladder] [--no-hostile]\n"
+                   "                     [--check]\n"
                    "  --rungs N         rungs of the ladder (default 13), each twice the one before\n"
                    "  --cuts N          .CUTS streams of the top rung (default 16384)\n"
                    "  --splits N        splits per .CUTS stream (default 1024)\n"
@@ -516,6 +522,7 @@ int main(int argc, char** argv) {
     } else {
       std::printf("lumerca-bench on %ld cores; input bytes per second in MB/s (10^6 bytes)\n\n",
                   sysconf(_SC_NPROCESSORS_ONLN));
+      if (options.numbers) RunNumberFormatting(options.seed);
       if (options.ladder) RunLadder(options, scratch, out);
       if (options.hostile) RunHostile(options, scratch, out);
       if (options.batch_files > 0) RunBatch(options, scratch);

@@ -1,6 +1,6 @@
 // Writes the seed corpus of the fuzz targets: lumerca-fuzz-corpus <folder>
-// fills <folder>/fuzz_compound, <folder>/fuzz_import and <folder>/fuzz_normalize
-// (fuzz/corpus in the source tree). The seeds are small (a few KB) and
+// fills <folder>/fuzz_compound, <folder>/fuzz_fixed, <folder>/fuzz_import and
+// <folder>/fuzz_normalize (fuzz/corpus in the source tree). The seeds are small (a few KB) and
 // deterministic, so that running it again changes nothing.
 
 #include "fuzz/import_input.h"
@@ -8,6 +8,8 @@
 #include "tests/support/marker_streams.h"
 #include "tests/support/sample_markers.h"
 
+#include <bit>
+#include <cfloat>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +128,58 @@ void NormalizeSeeds(const fs::path& dir) {
   Write(dir / "nul-inside", ByteVector{'A', 'b', 0, 'c', '.'});
 }
 
+// One record of fuzz_fixed: a kind byte and 8 bytes of payload, low first.
+void AddRecord(ByteVector& bytes, std::uint8_t kind, std::uint64_t payload) {
+  bytes.push_back(kind);
+  for (int k = 0; k < 8; ++k) bytes.push_back(static_cast<std::uint8_t>(payload >> (8 * k)));
+}
+
+void FixedSeeds(const fs::path& dir) {
+  // The bits of doubles whose texts the platform's runtime is known to write.
+  ByteVector known;
+  for (const double value : {100.0078125, -0.0078125, 0.0234375, 1.0693275, 0.1071925,
+                             123456789012.12346, 0x1p60, 1e23, static_cast<double>(FLT_MAX),
+                             1e300, -0.0000001, 9.5e-7, 0x1p50 + 0.25}) {
+    AddRecord(known, 0, std::bit_cast<std::uint64_t>(value));
+  }
+  for (const std::uint64_t bits : {0x7FF0000000000000ULL, 0xFFF8000000000000ULL,
+                                   0x7FF8000000000000ULL, 0xFFF8000000000001ULL,
+                                   0x7FF0000000000001ULL, 0x8000000000000000ULL}) {
+    AddRecord(known, 0, bits);
+  }
+  Write(dir / "known", known);
+
+  ByteVector floats;
+  for (const float value : {123547.2890625f, 0.98f, 1600.0f, -37.5f, 1e-7f, FLT_MAX, 16777215.0f}) {
+    AddRecord(floats, 1, std::bit_cast<std::uint32_t>(value));
+  }
+  Write(dir / "floats", floats);
+
+  // Ties at the 17th digit for N = 1, 8 and 16, near-ties at the 6th decimal,
+  // and nines after the 7th decimal.
+  ByteVector ties;
+  AddRecord(ties, 2, 13 | (0x1234567ULL << 5));
+  AddRecord(ties, 2, 20 | (0x9876543210ULL << 5));
+  AddRecord(ties, 2, 28 | (0x3FFFFFFFFULL << 5));
+  AddRecord(ties, 3, 20 | (0x5A5A5ULL << 6));
+  AddRecord(ties, 3, 40 | (0xFFFFFFFFFFULL << 6));
+  AddRecord(ties, 4, 0x5DEECE66DULL | (0x3FULL << 54) | (0x4ULL << 55));
+  AddRecord(ties, 4, 1069327ULL << 34 | (0xFULL << 55));
+  Write(dir / "ties", ties);
+
+  ByteVector extremes;
+  AddRecord(extremes, 5, 0x3FFULL | (0xFFFFFFFFFFFFFULL << 10));
+  AddRecord(extremes, 5, 4 | (0x123456789ULL << 10));
+  AddRecord(extremes, 6, 0x2ULL | (0x9ULL << 1));
+  AddRecord(extremes, 6, 0x1ULL | (0xFFFFFULL << 1));
+  AddRecord(extremes, 7, std::bit_cast<std::uint32_t>(3.5f) |
+                         (std::uint64_t{std::bit_cast<std::uint32_t>(0.0f)} << 32));
+  AddRecord(extremes, 7, std::bit_cast<std::uint32_t>(-120.25f) |
+                         (std::uint64_t{std::bit_cast<std::uint32_t>(0.98f)} << 32));
+  AddRecord(extremes, 8, 0x8000000000001ULL);
+  Write(dir / "extremes", extremes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +189,7 @@ int main(int argc, char** argv) {
   }
   const fs::path corpus(argv[1]);
   CompoundSeeds(corpus / "fuzz_compound");
+  FixedSeeds(corpus / "fuzz_fixed");
   ImportSeeds(corpus / "fuzz_import");
   NormalizeSeeds(corpus / "fuzz_normalize");
   return 0;

@@ -1,13 +1,16 @@
-// printf-style formatting for the output files. Numbers are produced by
-// std::to_chars, which neither reads nor changes any locale, so "%f" always
-// has "." as its separator; the text of the non-finite values is glibc's, on
-// every platform, so that every build writes the same bytes.
+// printf-style formatting for the output files. "%f" is the legacy Windows C
+// runtime's text (fixed_format.h) and "%d" plain decimal from std::to_chars:
+// neither reads nor changes any locale, so "." is always the separator, and
+// every platform writes the same bytes.
 
 #include "output/printf_file.h"
 
+#include "output/fixed_format.h"
+
+#include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -18,37 +21,11 @@ namespace {
   throw std::logic_error(std::string("CPrintfFile::Printf(\"") + format + "\"): " + why);
 }
 
-// Appends `size` bytes of text, each "\n" as CR LF.
-void AppendText(std::string& out, const char* text, std::size_t size) {
-  const char* const end = text + size;
-  while (text != end) {
-    const void* found = std::memchr(text, '\n', static_cast<std::size_t>(end - text));
-    const char* line_end = found != nullptr ? static_cast<const char*>(found) : end;
-    out.append(text, static_cast<std::size_t>(line_end - text));
-    if (line_end == end) break;
-    out += "\r\n";
-    text = line_end + 1;
-  }
-}
-
 }  // namespace
 
 void AppendFixed(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += std::signbit(value) ? "-nan" : "nan";
-    return;
-  }
-  if (std::isinf(value)) {
-    out += value < 0 ? "-inf" : "inf";
-    return;
-  }
-  // The largest double has 309 integer digits; with sign, point and six
-  // decimals that is 317 characters.
-  char text[330];
-  const auto [end, error] =
-      std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, 6);
-  if (error != std::errc()) throw std::logic_error("AppendFixed: buffer too small");
-  out.append(text, end);
+  char text[kFixedMaxChars];
+  out.append(text, FormatFixed(text, value));
 }
 
 void AppendDecimal(std::string& out, long long value) {
@@ -62,72 +39,108 @@ CPrintfFile::CPrintfFile(TextSink& sink) : sink_(sink) {}
 
 CPrintfFile::~CPrintfFile() = default;
 
+void CPrintfFile::Grow(std::size_t size) {
+  const std::size_t used = Used();
+  const std::size_t capacity = static_cast<std::size_t>(limit_ - buffer_.get());
+  // A chunk and the longest line of numbers fit without growing again.
+  const std::size_t wanted = std::max({used + size, 2 * capacity, kChunkSize + 4096});
+  auto grown = std::make_unique_for_overwrite<char[]>(wanted);
+  if (used != 0) std::memcpy(grown.get(), buffer_.get(), used);
+  buffer_ = std::move(grown);
+  cursor_ = buffer_.get() + used;
+  limit_ = buffer_.get() + wanted;
+}
+
+// `size` bytes of text, each "\n" as CR LF.
+void CPrintfFile::PutText(const char* text, std::size_t size) {
+  const char* const end = text + size;
+  while (text != end) {
+    const void* found = std::memchr(text, '\n', static_cast<std::size_t>(end - text));
+    const char* line_end = found != nullptr ? static_cast<const char*>(found) : end;
+    const auto length = static_cast<std::size_t>(line_end - text);
+    char* out = Room(length + 2);
+    std::memcpy(out, text, length);
+    out += length;
+    if (line_end == end) {
+      cursor_ = out;
+      break;
+    }
+    out[0] = '\r';
+    out[1] = '\n';
+    cursor_ = out + 2;
+    text = line_end + 1;
+  }
+}
+
 void CPrintfFile::VPrintf(const char* format, const PrintfArg* args, std::size_t count) {
   if (closed_) BadCall(format, "the file is closed");
-  const std::size_t mark = buffer_.size();
+  const std::size_t mark = Used();
   try {
     Format(format, args, count);
   } catch (...) {
-    buffer_.resize(mark);  // a call that fails adds nothing
+    cursor_ = buffer_.get() + mark;  // a call that fails adds nothing
     throw;
   }
-  if (buffer_.size() >= kChunkSize) Flush();
+  if (Used() >= kChunkSize) Flush();
 }
 
 void CPrintfFile::Format(const char* format, const PrintfArg* args, std::size_t count) {
+  // Room for the format's own bytes (each "\n" takes two) and the longest
+  // number for every argument; a string argument makes room for itself.
+  const std::size_t room = 2 * std::strlen(format) + count * kFixedMaxChars;
+  char* out = Room(room);
   std::size_t next = 0;
-  const char* literal = format;
-  const char* p = format;
-  while (*p != '\0') {
+  for (const char* p = format; *p != '\0'; ++p) {
     if (*p != '%') {
-      ++p;
+      if (*p == '\n') *out++ = '\r';
+      *out++ = *p;
       continue;
     }
-    AppendText(buffer_, literal, static_cast<std::size_t>(p - literal));
-    const char conversion = p[1];
+    const char conversion = *++p;
     if (conversion == '%') {
-      buffer_ += '%';
-    } else {
-      if (conversion != 's' && conversion != 'd' && conversion != 'f') {
-        BadCall(format, "unsupported conversion");
-      }
-      if (next == count) BadCall(format, "too few arguments");
-      const PrintfArg& arg = args[next++];
-      switch (conversion) {
-        case 's':
-          if (arg.type != PrintfArg::Type::String || arg.s == nullptr) {
-            BadCall(format, "%s needs a string");
-          }
-          AppendText(buffer_, arg.s, arg.size == PrintfArg::kUpToNul ? std::strlen(arg.s) : arg.size);
-          break;
-        case 'd':
-          if (arg.type != PrintfArg::Type::Int) BadCall(format, "%d needs an int");
-          AppendDecimal(buffer_, arg.i);
-          break;
-        default:
-          if (arg.type != PrintfArg::Type::Double) BadCall(format, "%f needs a double");
-          AppendFixed(buffer_, arg.d);
-          break;
-      }
+      *out++ = '%';
+      continue;
     }
-    p += 2;
-    literal = p;
+    if (conversion != 's' && conversion != 'd' && conversion != 'f') {
+      BadCall(format, "unsupported conversion");  // also a '%' at the end
+    }
+    if (next == count) BadCall(format, "too few arguments");
+    const PrintfArg& arg = args[next++];
+    switch (conversion) {
+      case 's':
+        if (arg.type != PrintfArg::Type::String || arg.s == nullptr) {
+          BadCall(format, "%s needs a string");
+        }
+        cursor_ = out;
+        PutText(arg.s, arg.size == PrintfArg::kUpToNul ? std::strlen(arg.s) : arg.size);
+        out = Room(room);
+        break;
+      case 'd':
+        if (arg.type != PrintfArg::Type::Int) BadCall(format, "%d needs an int");
+        out = std::to_chars(out, out + kFixedMaxChars, arg.i).ptr;
+        break;
+      default:
+        if (arg.type != PrintfArg::Type::Double) BadCall(format, "%f needs a double");
+        out = FormatFixed(out, arg.d);
+        break;
+    }
   }
-  AppendText(buffer_, literal, static_cast<std::size_t>(p - literal));
   if (next != count) BadCall(format, "too many arguments");
+  cursor_ = out;
 }
 
 void CPrintfFile::Flush() {
-  if (buffer_.empty()) return;
-  sink_.Write(buffer_.data(), buffer_.size());
-  buffer_.clear();
+  if (Used() == 0) return;
+  sink_.Write(buffer_.get(), Used());
+  cursor_ = buffer_.get();
 }
 
 void CPrintfFile::Close() {
   if (closed_) return;
   Flush();
   closed_ = true;
-  buffer_.shrink_to_fit();
+  buffer_.reset();
+  cursor_ = limit_ = nullptr;
 }
 
 }  // namespace lumerca

@@ -1,9 +1,11 @@
 #pragma once
 
 // The text file through which both output files are written: printf-style
-// formatting whose numbers never depend on a locale, and "\n" stored as CR LF.
+// formatting whose numbers never depend on a locale and are spelt as the
+// legacy Windows C runtime spells them, and "\n" stored as CR LF.
 
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,11 +53,11 @@ public:
   CPrintfFile(const CPrintfFile&) = delete;
   CPrintfFile& operator=(const CPrintfFile&) = delete;
 
-  // Formats as printf does in the "C" locale ("%d", "%f" with six decimals,
-  // "%s", "%%") and stores every "\n" as CR LF, including those of a "%s"
-  // argument. Throws OutputError from the sink, and std::logic_error for any
-  // other conversion, an argument of the wrong type or count, or a call after
-  // Close: the formats are the writers' own.
+  // Formats as the legacy Windows C runtime's printf does in the "C" locale
+  // ("%d", "%f" with six decimals, "%s", "%%") and stores every "\n" as CR
+  // LF, including those of a "%s" argument. Throws OutputError from the sink,
+  // and std::logic_error for any other conversion, an argument of the wrong
+  // type or count, or a call after Close: the formats are the writers' own.
   template <class... Args>
   void Printf(const char* format, const Args&... args) {
     const PrintfArg list[] = {PrintfArg(args)..., PrintfArg(0)};
@@ -70,13 +72,27 @@ private:
   void Flush();
   void VPrintf(const char* format, const PrintfArg* args, std::size_t count);
 
+  // Room for `size` more bytes at cursor_ (the buffer grows when it has less).
+  char* Room(std::size_t size) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < size) Grow(size);
+    return cursor_;
+  }
+  void Grow(std::size_t size);
+  void PutText(const char* text, std::size_t size);
+  std::size_t Used() const { return static_cast<std::size_t>(cursor_ - buffer_.get()); }
+
   TextSink& sink_;
-  std::string buffer_;
+  // The formatted bytes not yet handed over: [buffer_, cursor_); the buffer
+  // ends at limit_. Numbers are formatted straight into it.
+  std::unique_ptr<char[]> buffer_;
+  char* cursor_ = nullptr;
+  char* limit_ = nullptr;
   bool closed_ = false;
 };
 
-// Appends the text of printf's "%f" (six decimals, "." as separator, "inf",
-// "-inf", "nan", "-nan") for `value` to `out`.
+// Appends the text of "%f" for `value` to `out`: six decimals, "." as
+// separator, rounded and spelt as the legacy Windows C runtime does
+// (FormatFixed in fixed_format.h).
 void AppendFixed(std::string& out, double value);
 
 // Appends the text of printf's "%d" for `value` to `out`.

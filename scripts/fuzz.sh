@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_compound fuzz_import fuzz_normalize)
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_compound fuzz_fixed fuzz_import fuzz_normalize)
 
 build=${LUMERCA_FUZZ_BUILD:-build-fuzz}
 jobs=${LUMERCA_FUZZ_JOBS:-$(nproc)}

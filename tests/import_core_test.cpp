@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cfloat>
 #include <clocale>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include <sys/resource.h>
@@ -190,6 +193,59 @@ TEST_F(ImportFixture, PlantedLinksAreNotFollowed) {
   EXPECT_EQ(ReadFile(dir() / "victim"), "v");
   EXPECT_FALSE(std::filesystem::is_symlink(out() / "csvimprt.txt"));
   EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), kBlouseOrders);
+}
+
+// The numbers of both files as the Windows runtime prints them: exact ties
+// rounded away from zero, 17 significant digits then zeros, the texts of the
+// infinities and NaNs.
+TEST_F(ImportFixture, NumbersAsTheWindowsRuntimePrintsThem) {
+  const float inf = std::numeric_limits<float>::infinity();
+  testing::MarkerSpec spec;
+  spec.header.name = "NUMBERS";
+  spec.header.scale_x = 0.0f;   // 1 / 0: infinite
+  spec.header.scale_y = -0.0f;  // 1 / -0: negative infinite
+  spec.sizes = {{38, "38"}};
+  spec.classes = {{"FRONT", ""}, {"BACK", ""}};
+  spec.croixes = {{0, 0}, {0, 1}};
+  testing::PieceSpec front;
+  front.croix_index = 0;
+  front.attr4 = -0.0f;
+  front.place_x = 123547.2890625f;  // a tie at the sixth decimal
+  front.place_y = FLT_MAX;
+  front.min_x = -3e38f;  // the extent, 6.0000000109955115e38, only in double
+  front.max_x = 3e38f;
+  testing::PieceSpec back;
+  back.croix_index = 1;
+  back.place_x = std::numeric_limits<float>::quiet_NaN();
+  back.max_y = inf;
+  spec.pieces = {front, back};
+  spec.cuts[0] = {testing::SplitSpec{100.0078125f, -0.0078125f, 0.0234375f, 16777215.0f, 0, 0, 0},
+                  testing::SplitSpec{1e-7f, -1e-7f, 9.5e-7f, -FLT_MAX, 0, 1, 0}};
+  const std::string huge = "340282346638528860000000000000000000000.000000";
+
+  const struct {
+    float width;
+    const char* line;
+  } widths[] = {
+      {1001.1171875f, "w:39.414063"},  // 39.4140625
+      {std::numeric_limits<float>::quiet_NaN(), "w:1.#QNAN0"},
+      {std::bit_cast<float>(0xFFC00000u), "w:-1.#IND00"},  // widened: 0xFFF8000000000000
+  };
+  for (const auto& width : widths) {
+    spec.header.width = width.width;
+    const auto result = Import(spec);
+    ASSERT_EQ(result.status, ImportStatus::Imported) << StatusText(result.status);
+    EXPECT_EQ(ReadFile(out() / "csvimprt.txt"),
+              "=:model\r\nm:NUMBERS-38\r\np:FRONT\r\ni:1\r\np:BACK\r\ni:1\r\n=:order\r\n"
+              "o:NUMBERS\r\nd:lmr-import\r\n" + std::string(width.line) +
+                  "\r\nxs:1.#INF00\r\nys:-1.#INF00\r\nm:NUMBERS-38\r\nq:1\r\ns:38\r\n");
+    EXPECT_EQ(ReadFile(out() / "posimport.txt"),
+              "FRONT,38,0,0,-0.000000,123547.289063," + huge +
+                  ",600000001099551150000000000000000000000.000000,0.000000,2\r\n"
+                  "100.007813,-0.007813,0.023438,16777215.000000,0\r\n"
+                  "0.000000,-0.000000,0.000001,-" + huge + ",1\r\n"
+                  "BACK,38,0,0,0.000000,1.#QNAN0,1.#INF00,0.000000,1.#INF00,0\r\n");
+  }
 }
 
 // Numbers never take the decimal comma of the process's locale, and the

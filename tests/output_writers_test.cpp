@@ -295,7 +295,7 @@ TEST(ModelOrderFileTest, NumbersAndNames) {
   AddPieceOf(marker, AddSize(marker, 0xFE), AddClass(marker, "BACK PANEL_L"));
   EXPECT_EQ(ModelOrderFile(marker),
             Lines({"=:model", "m:-------A-2-1-254", "p:BACK PANEL_L", "i:1", "=:order",
-                   "o:-------A-2-1", "d:lmr-import", "w:100.000000", "xs:inf", "ys:-inf",
+                   "o:-------A-2-1", "d:lmr-import", "w:100.000000", "xs:1.#INF00", "ys:-1.#INF00",
                    "m:-------A-2-1-254", "q:1", "s:254"}));
 
   // A Name field without a NUL ends after its 256 bytes.
@@ -351,7 +351,7 @@ TEST(PositionFileTest, CutLines) {
                    "-0.800000,0.600000,2.200000,4.600000,1", "7.000000,7.000000,7.000000,7.000000,0",
                    "7.000000,7.000000,7.000000,7.000000,1",
                    "349525.375000,0.000000,349525.375000,10.000000,0",
-                   "inf,0.000000,inf,10.000000,0"}));
+                   "1.#INF00,0.000000,1.#INF00,10.000000,0"}));
 }
 
 TEST(PositionFileTest, SplitCountDecidesHowManyCutLines) {
