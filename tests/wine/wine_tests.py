@@ -962,9 +962,16 @@ def cmd_fuzz_replay(ctx):
     fuzz = Path(ctx.args.source) / "fuzz"
     folders = [fuzz / "corpus" / target] + [f for f in [fuzz / "regressions" / target] if f.is_dir()]
     code, out, err = ctx.wine(exe, *map(win_path, folders))
-    print(out, end="")
     if code != 0:
         raise Failure(f"{exe} failed ({code}):\n{out}{err[-4000:]}")
+    # Every input of the folders was replayed, none passed over.
+    inputs = sum(1 for folder in folders for f in folder.iterdir() if f.is_file()
+                 and not f.name.startswith("."))
+    replayed = re.search(r"(\d+) inputs? replayed", out + err)
+    if not replayed or int(replayed.group(1)) != inputs:
+        raise Failure(f"{exe} replayed {replayed.group(1) if replayed else 'no'} inputs of {inputs}:"
+                      f"\n{out}{err[-4000:]}")
+    print(f"{exe}: {inputs} inputs replayed")
 
 
 COMMANDS = {
