@@ -1,10 +1,10 @@
 #pragma once
 
-// The worst cases of the catalogue of hostile inputs, as whole documents: each
-// holds a small valid marker (so that the import goes through to its output)
-// beside the hostile part.
+// The worst cases of the catalogue of hostile inputs (tests/support), as whole
+// documents: each holds a small valid marker (so that the import goes through
+// to its output) beside the hostile part; and the largest valid marker.
 
-#include "tests/support/compound_writer.h"
+#include "tests/support/hostile_catalogue.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,23 +14,18 @@
 
 namespace lumerca::bench {
 
+using testing::HostileShape;
+using testing::HostileShapes;
+
 struct HostileCase {
   std::string name;
   std::string what;
   std::function<testing::ByteVector()> build;
 };
 
-// `largest_cut_streams`: the number of .CUTS streams of 32,767 splits in the
-// largest valid marker.
+// The catalogue's shapes at their catalogue sizes, then the largest valid
+// marker. `largest_cut_streams`: the number of .CUTS streams of 32,767 splits
+// in it.
 std::vector<HostileCase> HostileCases(std::size_t largest_cut_streams, std::uint64_t seed);
-
-// The shapes of the catalogue at any size n, to see how their cost grows.
-struct HostileShape {
-  std::string name;
-  std::string what;
-  std::size_t catalogue_n;  // n in the catalogue
-  std::function<testing::ByteVector(std::size_t n)> build;
-};
-std::vector<HostileShape> HostileShapes();
 
 }  // namespace lumerca::bench

@@ -1,37 +1,74 @@
-# One static library per subsystem folder, from every .cpp in it. Files ending
-# in _win.cpp build only for Windows, files ending in _posix.cpp only elsewhere.
-function(lumerca_subsystem target folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "/library_info\\.cpp$")
+# The library's sources, one static library per subsystem folder (tests link
+# only what they exercise); the shared library is all of them together.
+# Sources ending in _win.cpp build only for Windows, those ending in
+# _posix.cpp only elsewhere: each list names both, and lumerca_subsystem
+# keeps the platform's own.
+
+set(lumerca_platform_sources
+  platform/codepage_posix.cpp
+  platform/codepage_win.cpp
+  platform/output_folder_posix.cpp
+  platform/output_folder_win.cpp)
+
+set(lumerca_storage_sources
+  storage/com_storage_win.cpp
+  storage/compound_file.cpp
+  storage/open_document_posix.cpp
+  storage/open_document_win.cpp
+  storage/open_errors.cpp)
+
+set(lumerca_readers_sources
+  readers/header.cpp
+  readers/pieces.cpp
+  readers/primitives.cpp
+  readers/skipped.cpp
+  readers/splits.cpp
+  readers/tables.cpp)
+
+set(lumerca_output_sources
+  output/fixed_format.cpp
+  output/model_index.cpp
+  output/model_order_writer.cpp
+  output/normalize.cpp
+  output/position_writer.cpp
+  output/printf_file.cpp
+  output/validate.cpp)
+
+set(lumerca_entry_sources
+  entry/import.cpp
+  entry/library_info.cpp
+  entry/module_win.cpp
+  entry/walk.cpp)
+
+function(lumerca_subsystem target)
+  set(sources ${${target}_sources})
   if(WIN32)
     list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
   else()
     list(FILTER sources EXCLUDE REGEX "_win\\.cpp$")
   endif()
-  if(NOT sources)
-    # A subsystem still without sources (while it is being written).
-    file(WRITE ${CMAKE_BINARY_DIR}/${target}_empty.cpp "")
-    set(sources ${CMAKE_BINARY_DIR}/${target}_empty.cpp)
-  endif()
+  list(TRANSFORM sources PREPEND ${PROJECT_SOURCE_DIR}/)
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
   target_compile_definitions(${target} PRIVATE LUMERCA_MARKER_BUILDING)
-  target_link_libraries(${target} PUBLIC ${ARGN})
+  target_link_libraries(${target} PRIVATE lumerca_warnings PUBLIC ${ARGN})
 endfunction()
 
 if(WIN32)
-  lumerca_subsystem(lumerca_platform platform ole32)
+  lumerca_subsystem(lumerca_platform ole32)
 else()
-  lumerca_subsystem(lumerca_platform platform ICU::uc ICU::data Threads::Threads)
+  lumerca_subsystem(lumerca_platform ICU::uc ICU::data Threads::Threads)
 endif()
 target_compile_definitions(lumerca_platform PRIVATE "LUMERCA_OUTPUT_DIR=\"${LUMERCA_OUTPUT_DIR}\"")
 if(WIN32)
-  lumerca_subsystem(lumerca_storage storage lumerca_platform ole32)
+  lumerca_subsystem(lumerca_storage lumerca_platform ole32)
 else()
-  lumerca_subsystem(lumerca_storage storage lumerca_platform)
+  lumerca_subsystem(lumerca_storage lumerca_platform)
 endif()
-lumerca_subsystem(lumerca_readers readers lumerca_storage)
-lumerca_subsystem(lumerca_output output lumerca_readers lumerca_platform)
-lumerca_subsystem(lumerca_entry entry lumerca_output lumerca_readers lumerca_storage lumerca_platform)
+lumerca_subsystem(lumerca_readers lumerca_storage)
+lumerca_subsystem(lumerca_output lumerca_readers lumerca_platform)
+lumerca_subsystem(lumerca_entry lumerca_output lumerca_readers lumerca_storage lumerca_platform)
+# The version that lumerca::Version() returns is the project's.
+target_compile_definitions(lumerca_entry PRIVATE "LUMERCA_VERSION=\"${PROJECT_VERSION}\"")

@@ -29,7 +29,7 @@ target_link_libraries(lumerca_platform PUBLIC ole32 bcrypt)
 target_link_libraries(lumerca_marker PRIVATE ole32 uuid bcrypt)
 
 # Windows test programs (run under Wine by the native build's tests/wine).
-if(LUMERCA_BUILD_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/wine/win/CMakeLists.txt)
+if(LUMERCA_BUILD_TESTS)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/wine/win ${CMAKE_BINARY_DIR}/tests/wine/win)
 endif()
 

@@ -245,8 +245,6 @@ const char* StatusText(ImportStatus status) noexcept {
 
 std::filesystem::path FixedOutputFolder() { return platform::FixedOutputFolder(); }
 
-const char* Version() noexcept { return "0.1.0"; }
-
 }  // namespace lumerca
 
 extern "C" int ImportLumercaFile(const char* path, char* name) {

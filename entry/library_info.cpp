@@ -1,5 +1,9 @@
-// The shared library is assembled from the subsystem libraries; this file only
-// gives its target a source of its own.
-namespace lumerca::detail {
-[[maybe_unused]] constexpr int kSharedLibraryAnchor = 0;
-}
+// What the library says of itself.
+#include <lumerca/marker.h>
+
+namespace lumerca {
+
+// LUMERCA_VERSION is the project's version, given by the build.
+const char* Version() noexcept { return LUMERCA_VERSION; }
+
+}  // namespace lumerca

@@ -3,8 +3,7 @@
 // Writes the files that the Wine tests hand to the DLL and to the native
 // build alike:
 //
-//   blouse.mrk      the Blouse.2 marker: sizes 38, 40, 42, 44; FRONT and BACK in
-//                   38 and 40, FRONT and SLEEVE in 42, nothing in 44
+//   blouse.mrk      the Blouse.2 marker of the tests' samples (examples/blouse.mrk)
 //   multi.mrk       many sizes (a repeated size number, a size byte 0xFE, a size
 //                   without pieces), half pieces, a piece of no size, class names
 //                   that normalisation changes (lower case, punctuation, bytes
@@ -27,6 +26,7 @@
 
 #include "tests/support/compound_writer.h"
 #include "tests/support/marker_streams.h"
+#include "tests/support/sample_markers.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -60,25 +60,6 @@ PieceSpec Piece(std::int16_t croix, float x, float y) {
   p.min_y = -10.0f;
   p.max_y = 30.0f;
   return p;
-}
-
-MarkerSpec Blouse() {
-  MarkerSpec m;
-  m.header.name = "Blouse.2";
-  m.header.width = 1600.0f;
-  m.header.scale_x = 0.98f;
-  m.header.scale_y = 1.0f;
-  m.header.text1 = "first text";
-  m.sizes = {{38, "38"}, {40, "40"}, {42, "42"}, {44, "44"}};
-  m.classes = {{"FRONT", ""}, {"BACK", ""}, {"SLEEVE", ""}};
-  // croix = size * 3 + class
-  for (std::int16_t s = 0; s < 4; ++s) {
-    for (std::int16_t c = 0; c < 3; ++c) m.croixes.push_back({s, c});
-  }
-  m.pieces = {Piece(0, 100, 50), Piece(1, 300, 50), Piece(3, 100, 250),
-              Piece(4, 300, 250), Piece(6, 100, 450), Piece(8, 300, 450)};
-  m.cuts[0] = {{0, 0, 10, 0, 16256, 2, 0}};
-  return m;
 }
 
 MarkerSpec Multi() {
@@ -127,7 +108,7 @@ MarkerSpec Multi() {
 }
 
 MarkerSpec Precision() {
-  MarkerSpec m = Blouse();
+  MarkerSpec m = BlouseMarker();
   m.header.name = "Precision";
   // 1234568 / 10 / 2.54 = 48605.0393700...: a 24-bit intermediate is off in
   // the second decimal.
@@ -222,13 +203,13 @@ int main(int argc, char** argv) {
   const std::filesystem::path out(argv[1]);
   std::filesystem::create_directories(out);
 
-  MarkerSpec no_pieces = Blouse();
+  MarkerSpec no_pieces = BlouseMarker();
   no_pieces.pieces.clear();
   no_pieces.cuts.clear();
-  MarkerSpec corrupt = Blouse();
-  corrupt.pieces[2].croix_index = 12;  // CROIXES holds 12 records
+  MarkerSpec corrupt = BlouseMarker();
+  corrupt.pieces[2].croix_index = 6;  // CROIXES holds 6 records
 
-  bool ok = Save(out / "blouse.mrk", MarkerFile(Blouse())) &&
+  bool ok = Save(out / "blouse.mrk", MarkerFile(BlouseMarker())) &&
             Save(out / "multi.mrk", WriteCompoundFile(MultiDocument(), {.version = 4})) &&
             Save(out / "precision.mrk", MarkerFile(Precision())) &&
             Save(out / "nopieces.mrk", MarkerFile(no_pieces)) &&

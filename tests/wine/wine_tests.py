@@ -539,7 +539,9 @@ WINE_HOSTILE_OUTCOMES = {
     "offset-32-difat-sector": ("1", WINE_LENIENT_HEADER),
     "type-0-root": ("1", WINE_ANY_ROOT),
     "type-3-root": ("1", WINE_ANY_ROOT),
+    "type-4-root": ("1", WINE_ANY_ROOT),
     "type-6-root": ("1", WINE_ANY_ROOT),
+    "type-80-root": ("1", WINE_ANY_ROOT),
     "type-ff-root": ("1", WINE_ANY_ROOT),
     # A version 3 file read with 4096-byte sectors: its FAT is the zeros past
     # the end of the file, so every chain loops on sector 0. The open fails.
@@ -564,7 +566,9 @@ WINE_HOSTILE_OUTCOMES = {
     "cycle-child-is-parents-tree": ("-1", WINE_STORAGE_IN_ITSELF),
     "type-0-cuts": ("-1", WINE_UNKNOWN_TYPE),
     "type-3-cuts": ("-1", WINE_UNKNOWN_TYPE),
+    "type-4-cuts": ("-1", WINE_UNKNOWN_TYPE),
     "type-6-cuts": ("-1", WINE_UNKNOWN_TYPE),
+    "type-80-cuts": ("-1", WINE_UNKNOWN_TYPE),
     "type-ff-cuts": ("-1", WINE_UNKNOWN_TYPE),
 }
 
