@@ -3,7 +3,7 @@
 // the CSV report, the progress on a terminal, and a stop by Ctrl-C that
 // leaves no half-written pair.
 
-#include "tests/support/import_fixture.h"
+#include "tests/support/tool_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -29,12 +29,6 @@ namespace lumerca::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-#ifdef LUMERCA_IMPORT_TOOL
-constexpr const char* kTool = LUMERCA_IMPORT_TOOL;
-#else
-constexpr const char* kTool = nullptr;
-#endif
 
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -87,12 +81,8 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   return tree;
 }
 
-class ArchiveTest : public ImportFixture {
+class ArchiveTest : public ToolFixture {
 protected:
-  void SetUp() override {
-    if (kTool == nullptr) GTEST_SKIP() << "lumerca-import is not built (LUMERCA_BUILD_TOOLS=OFF)";
-    ImportFixture::SetUp();
-  }
 
   fs::path Put(const fs::path& relative, const ByteVector& bytes) {
     const fs::path path = dir() / "archive" / relative;

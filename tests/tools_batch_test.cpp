@@ -1,7 +1,7 @@
 // lumerca-import converting a folder of markers: progress on standard error,
 // one summary line at the end, and the exit status.
 
-#include "tests/support/import_fixture.h"
+#include "tests/support/tool_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,17 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef LUMERCA_IMPORT_TOOL
-constexpr const char* kTool = LUMERCA_IMPORT_TOOL;
-#else
-constexpr const char* kTool = nullptr;
-#endif
-
-class BatchTest : public ImportFixture {
+class BatchTest : public ToolFixture {
 protected:
   void SetUp() override {
-    if (kTool == nullptr) GTEST_SKIP() << "lumerca-import is not built (LUMERCA_BUILD_TOOLS=OFF)";
-    ImportFixture::SetUp();
+    ToolFixture::SetUp();
+    if (IsSkipped()) return;
     fs::create_directories(dir() / "markers");
   }
 
@@ -41,12 +35,11 @@ protected:
   // Runs the tool on `files`; returns its exit status and keeps its standard
   // error in err_.
   int Run(const std::vector<fs::path>& files) {
-    std::string command = std::string("'") + kTool + "' -o '" + out().string() + "'";
-    for (const auto& f : files) command += " '" + f.string() + "'";
-    command += " >'" + (dir() / "stdout.txt").string() + "' 2>'" + (dir() / "stderr.txt").string() + "'";
-    const int status = std::system(command.c_str());
-    err_ = ReadFile(dir() / "stderr.txt");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<std::string> arguments;
+    for (const auto& f : files) arguments.push_back(f.string());
+    const int status = RunTool(arguments);
+    err_ = tool_err_;
+    return status;
   }
 
   std::string LastLine() const {

@@ -2,7 +2,7 @@
 // each file not imported, with the reason; warnings of imported files on lines
 // that begin with "warning:"; every diagnostic with -v; --salvage.
 
-#include "tests/support/import_fixture.h"
+#include "tests/support/tool_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef LUMERCA_IMPORT_TOOL
-constexpr const char* kTool = LUMERCA_IMPORT_TOOL;
-#else
-constexpr const char* kTool = nullptr;
-#endif
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -32,12 +26,8 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-class DamageCliTest : public ImportFixture {
+class DamageCliTest : public ToolFixture {
 protected:
-  void SetUp() override {
-    if (kTool == nullptr) GTEST_SKIP() << "lumerca-import is not built (LUMERCA_BUILD_TOOLS=OFF)";
-    ImportFixture::SetUp();
-  }
 
   // The jacket with one byte cut off the end of the stream `name` at the root.
   fs::path Cut(const std::string& file, const std::u16string& name) {
@@ -53,13 +43,10 @@ protected:
   // Runs the tool with `arguments` (each quoted); returns its exit status and
   // keeps what it wrote.
   int Run(const std::vector<std::string>& arguments) {
-    std::string command = std::string("'") + kTool + "' -o '" + out().string() + "'";
-    for (const auto& a : arguments) command += " '" + a + "'";
-    command += " >'" + (dir() / "stdout.txt").string() + "' 2>'" + (dir() / "stderr.txt").string() + "'";
-    const int status = std::system(command.c_str());
-    out_text_ = ReadFile(dir() / "stdout.txt");
-    err_ = Lines(ReadFile(dir() / "stderr.txt"));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = RunTool(arguments);
+    out_text_ = tool_out_;
+    err_ = Lines(tool_err_);
+    return status;
   }
 
   std::string out_text_;
