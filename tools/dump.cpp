@@ -1,6 +1,7 @@
 #include "tools/dump.h"
 
 #include "entry/import_steps.h"
+#include "output/model_index.h"
 #include "output/normalize.h"
 #include "storage/storage.h"
 #include "tools/ansi_text.h"
@@ -287,11 +288,10 @@ json Piece(const CMarker& m, std::size_t index, const std::vector<bool>& half) {
   r["MinX"] = Number(p.MinX);
   r["CroixIndex"] = p.CroixIndex;
   r["Raw15"] = Hex(p.Raw15);
-  // Derived as the position file derives them, in double precision.
-  const double place_x = p.PlaceX, place_y = p.PlaceY;
-  const double min_x = p.MinX, max_x = p.MaxX, min_y = p.MinY, max_y = p.MaxY;
-  r["centre"] = {Number(place_x + (min_x + max_x) * 0.5), Number(place_y + (min_y + max_y) * 0.5)};
-  r["extent"] = {Number(max_x - min_x), Number(max_y - min_y)};
+  // Derived as the position file derives them.
+  const output::PieceBox box = output::BoxOf(p);
+  r["centre"] = {Number(box.centre_x), Number(box.centre_y)};
+  r["extent"] = {Number(box.extent_x), Number(box.extent_y)};
   r["half"] = static_cast<bool>(half[index]);
   // The size and class that the piece's CROIXES record names, when it does.
   if (m.m_croixes.Elements.Contains(p.CroixIndex)) {
@@ -398,24 +398,19 @@ bool WriteDump(std::ostream& out, const std::filesystem::path& file) {
   WriteTable(out, "croixes", m.m_croixes);
   WriteTable(out, "halfs", m.m_halfs);
 
-  std::vector<bool> half(m.m_pieces.GetSize(), false);
-  for (const CHalfsElement& h : m.m_halfs.Elements) {
-    if (h.PieceIndex >= 0 && static_cast<std::size_t>(h.PieceIndex) < half.size()) {
-      half[static_cast<std::size_t>(h.PieceIndex)] = true;
-    }
-  }
+  const std::vector<bool> half = output::HalfPieces(m);
   out << ",\n\"pieces\": [";
   for (std::size_t j = 0; j < m.m_pieces.GetSize(); ++j) {
     out << (j == 0 ? "\n" : ",\n") << Dump(Piece(m, j, half));
   }
   out << "\n]";
 
-  std::vector<bool> claimed(m.m_pieces.GetSize(), false);
+  const std::vector<std::int32_t> first_split = output::FirstSplitElements(m);
   out << ",\n\"splits\": [";
   std::size_t index = 0;
   for (const CSplits::CElement& e : m.m_splits.Elements) {
-    const bool first = e.PieceIndex < claimed.size() && !claimed[e.PieceIndex];
-    if (first) claimed[e.PieceIndex] = true;
+    const bool first = e.PieceIndex < first_split.size() &&
+                       static_cast<std::size_t>(first_split[e.PieceIndex]) == index;
     out << (index == 0 ? "\n" : ",\n") << Dump(SplitElement(e, index, first));
     ++index;
   }
