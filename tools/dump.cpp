@@ -358,16 +358,9 @@ json Verdict(const CMarker& m, const WalkReport& report) {
 
 std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report,
                                     std::string* why) {
-  std::error_code size_error;
-  const std::uint64_t size = std::filesystem::file_size(file, size_error);
-  auto root = size_error ? nullptr : storage::OpenDocument(file, why);
-  if (!root) {
-    if (size_error && why) *why = storage::FileErrorText(size_error);
-    return nullptr;
-  }
   auto model = std::make_unique<CMarker>();
   report.record_all = true;
-  WalkStorage(*model, *root, &report, LimitsFor(size));
+  if (!OpenAndWalk(file, *model, report, why)) return nullptr;
   return model;
 }
 
