@@ -10,26 +10,31 @@ namespace {
 // The fixed record of each table, one read per field of exactly its width.
 
 bool ReadFixed(LayoutReader& in, CStylesElement& e) {
-  return in.Field(&e.Raw1, 2) && in.Field(&e.NameLength, 2) && in.Field(&e.Raw3, 2);
+  using E = CStylesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::NameLength) && in.Field(e, &E::Raw3);
 }
 
 bool ReadFixed(LayoutReader& in, CSizesElement& e) {
-  return in.Field(e.Raw1, 4) && in.Field(&e.SizeNumber, 1) && in.Field(e.Raw3, 7) &&
-         in.Field(&e.NameLength, 2) && in.Field(&e.Raw5, 2);
+  using E = CSizesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::SizeNumber) && in.Field(e, &E::Raw3) &&
+         in.Field(e, &E::NameLength) && in.Field(e, &E::Raw5);
 }
 
 bool ReadFixed(LayoutReader& in, CClassesElement& e) {
-  return in.Field(e.Raw1, 4) && in.Field(&e.NameLength, 2) && in.Field(&e.TextLength, 2) &&
-         in.Field(&e.Raw4, 2);
+  using E = CClassesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::NameLength) && in.Field(e, &E::TextLength) &&
+         in.Field(e, &E::Raw4);
 }
 
 bool ReadFixed(LayoutReader& in, CCroixesElement& e) {
-  return in.Field(e.Raw1, 4) && in.Field(&e.SizeIndex, 2) && in.Field(&e.ClassIndex, 2) &&
-         in.Field(e.Raw4, 8);
+  using E = CCroixesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::SizeIndex) && in.Field(e, &E::ClassIndex) &&
+         in.Field(e, &E::Raw4);
 }
 
 bool ReadFixed(LayoutReader& in, CHalfsElement& e) {
-  return in.Field(e.Raw1, 12) && in.Field(&e.Raw2, 2) && in.Field(&e.PieceIndex, 2);
+  using E = CHalfsElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::Raw2) && in.Field(e, &E::PieceIndex);
 }
 
 // The text part: each record's texts, in record order, behind all fixed

@@ -206,24 +206,19 @@ void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble
 
 // ------------------------------------------------------------ the model
 
+// A fixed header field: bytes as hex, numbers as numbers.
+template <std::size_t N>
+json Field(const unsigned char (&bytes)[N]) {
+  return Hex(bytes);
+}
+json Field(float value) { return Number(value); }
+json Field(std::int16_t value) { return value; }
+
 json Header(const CMarker& m) {
   json h;
-  h["Raw1"] = Hex(m.Raw1);
-  h["Width"] = Number(m.Width);
-  h["Raw3"] = Hex(m.Raw3);
-  h["ScaleX"] = Number(m.ScaleX);
-  h["ScaleY"] = Number(m.ScaleY);
-  h["Raw6"] = Hex(m.Raw6);
-  h["Raw7"] = Hex(m.Raw7);
-  h["Raw8"] = Hex(m.Raw8);
-  h["Raw9"] = Hex(m.Raw9);
-  h["Raw10"] = Hex(m.Raw10);
-  h["Raw11"] = Hex(m.Raw11);
-  h["Text1Length"] = m.Text1Length;
-  h["NameLength"] = m.NameLength;
-  h["Text3Length"] = m.Text3Length;
-  h["Text4Length"] = m.Text4Length;
-  h["Raw16"] = Hex(m.Raw16);
+#define LUMERCA_SHOW_FIELD(type, name, extent) h[#name] = Field(m.name);
+  LUMERCA_MARKER_FIXED_FIELDS(LUMERCA_SHOW_FIELD)
+#undef LUMERCA_SHOW_FIELD
   h["Name"] = Text(m.Name);
   h["Text1"] = Text(m.Text1);
   h["Text3"] = Text(m.Text3);
