@@ -47,6 +47,17 @@ struct WalkEntry {
                              // and what is missing
 };
 
+// An outcome that leaves something of the document unread or not used
+// (every outcome but Read, Entered and PassedOver).
+constexpr bool IsTrouble(WalkEntry::Outcome outcome) {
+  using Outcome = WalkEntry::Outcome;
+  return outcome != Outcome::Read && outcome != Outcome::Entered &&
+         outcome != Outcome::PassedOver;
+}
+
+// The bytes of a walk entry's path beyond which its start is cut behind ".../".
+constexpr std::size_t kMaxWalkPathBytes = 512;
+
 struct WalkReport {
   bool record_all = false;          // false: only entries that are not Read/Entered/PassedOver
   std::vector<WalkEntry> entries;   // in walk order

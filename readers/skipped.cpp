@@ -63,6 +63,13 @@ StreamRead ReadCounted(storage::Stream& stream, std::uint64_t record_bytes, Read
 
 }  // namespace
 
+StreamRead SkipCountedRecords(storage::Stream& stream, std::uint32_t record_bytes) {
+  struct Dropped {};
+  return ReadCounted<Dropped>(stream, record_bytes, [record_bytes](LayoutReader& in, Dropped&) {
+    return SkipBytes(in, record_bytes);
+  });
+}
+
 StreamRead CSkippedStreams::ReadChess(storage::Stream& stream, std::uint32_t /*size*/) {
   return ReadCounted<ChessRecord>(stream, kChessRecordBytes, ReadChessRecord);
 }

@@ -133,15 +133,10 @@ json Why(const WalkEntry& entry, const std::string& name) {
   return nullptr;
 }
 
-bool IsTrouble(WalkEntry::Outcome outcome) {
-  using Outcome = WalkEntry::Outcome;
-  return outcome != Outcome::Read && outcome != Outcome::Entered && outcome != Outcome::PassedOver;
-}
-
-// A path of at most about kMaxPath bytes: a longer one (a deep nest of
-// storages) keeps its last components after ".../", so that the dump stays
-// linear in the size of the file.
-constexpr std::size_t kMaxPath = 512;
+// A path of at most about kMaxPath bytes (as many as the walk keeps): a
+// longer one (a deep nest of storages) keeps its last components after ".../",
+// so that the dump stays linear in the size of the file.
+constexpr std::size_t kMaxPath = kMaxWalkPathBytes;
 
 std::string ShortPath(const std::string& path) {
   if (path.size() <= kMaxPath) return path;
