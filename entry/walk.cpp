@@ -278,19 +278,30 @@ private:
     }
 
     if (element.type == kStorageType) {
-      std::unique_ptr<storage::Storage> sub = level.storage->OpenStorage(element.name);
-      if (!sub) {
-        // "failed IStorage::OpenStorage": the rest of this storage is lost.
-        Record(&element.name, depth, element.type, element.size, "", Outcome::OpenFailed);
-        levels_.pop();
-        return;
-      }
-      Record(&element.name, depth, element.type, element.size, "", Outcome::Entered);
-      storage::Storage& ref = *sub;
-      Enter(std::move(sub), ref, std::move(element.name), depth + 1);
+      EnterStorage(level, element);
+    } else {
+      ReadStream(level, element);
+    }
+  }
+
+  // Opens a storage of the innermost level and walks into it.
+  void EnterStorage(Level& level, storage::Element& element) {
+    const int depth = level.depth;
+    std::unique_ptr<storage::Storage> sub = level.storage->OpenStorage(element.name);
+    if (!sub) {
+      // "failed IStorage::OpenStorage": the rest of this storage is lost.
+      Record(&element.name, depth, element.type, element.size, "", Outcome::OpenFailed);
+      levels_.pop();
       return;
     }
+    Record(&element.name, depth, element.type, element.size, "", Outcome::Entered);
+    storage::Storage& ref = *sub;
+    Enter(std::move(sub), ref, std::move(element.name), depth + 1);
+  }
 
+  // Opens a stream of the innermost level and hands it to its reader.
+  void ReadStream(Level& level, const storage::Element& element) {
+    const int depth = level.depth;
     std::unique_ptr<storage::Stream> stream = level.storage->OpenStream(element.name);
     if (!stream) {
       // "failed IStorage::OpenStream": the rest of this storage is lost.
