@@ -62,13 +62,13 @@ json Hex(const unsigned char (&bytes)[N]) {
 
 template <std::size_t N>
 json Text(const char (&field)[N]) {
-  return AnsiToUtf8(FieldBytes(field), AnsiCodePage());
+  return AnsiToUtf8(FieldText(field), AnsiCodePage());
 }
 
 // NormalizeName of a text field, as the output files write it.
 template <std::size_t N>
 json Normalized(const char (&field)[N]) {
-  return AnsiToUtf8(NormalizeName(FieldBytes(field)), AnsiCodePage());
+  return AnsiToUtf8(NormalizeName(FieldText(field)), AnsiCodePage());
 }
 
 // ------------------------------------------------------------ the walk
