@@ -31,10 +31,11 @@ status=0
 for layer in platform storage readers output entry include; do
   [ -d "$layer" ] || continue
   ok=$(allowed "$layer")
-  # Quoted includes only: "folder/file.h" names a file of the project.
+  # Includes of "folder/file.h" (or <folder/file.h>) for a folder of the project.
   find "$layer" -type f \( -name '*.h' -o -name '*.cpp' \) | sort | while read -r file; do
-    grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" | while IFS= read -r line; do
-      target=$(printf '%s\n' "$line" | sed 's/^[^"]*"\([^"]*\)".*/\1/')
+    grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<](storage|platform|readers|output|entry|tools|include)/' "$file" |
+    while IFS= read -r line; do
+      target=$(printf '%s\n' "$line" | sed 's/^[^"<]*["<]\([^">]*\)[">].*/\1/')
       fine=no
       for a in $ok; do
         case $target in
