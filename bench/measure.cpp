@@ -4,7 +4,6 @@
 #include "entry/import_steps.h"
 #include "entry/marker.h"
 #include "entry/walk.h"
-#include "storage/storage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -71,23 +70,25 @@ ConversionSample Convert(const std::filesystem::path& file, const std::filesyste
   const std::uint64_t base = HeapNow();
   auto above = [base] { return HeapPeak() > base ? HeapPeak() - base : 0; };
   try {
-    ResetHeapPeak();
-    const auto t0 = Clock::now();
-    auto root = storage::OpenDocument(file);
-    const auto t1 = Clock::now();
-    sample.open_s = Seconds(t0, t1);
-    sample.heap_open = above();
-    if (!root) {
-      sample.status = 2;
-      return sample;
-    }
-
-    ResetHeapPeak();
     auto model = std::make_unique<CMarker>();
     WalkReport report;
     report.record_all = record_all;
-    WalkStorage(*model, *root, &report, LimitsFor(FileSize(file)));
-    root.reset();
+    ResetHeapPeak();
+    const auto t0 = Clock::now();
+    auto t1 = t0;
+    // The open is timed up to the walk, whose heap is counted from there.
+    const bool opened = OpenAndWalk(file, *model, report, nullptr, [&] {
+      t1 = Clock::now();
+      sample.open_s = Seconds(t0, t1);
+      sample.heap_open = above();
+      ResetHeapPeak();
+    });
+    if (!opened) {
+      sample.open_s = Seconds(t0, Clock::now());
+      sample.heap_open = above();
+      sample.status = 2;
+      return sample;
+    }
     const auto t2 = Clock::now();
     sample.walk_s = Seconds(t1, t2);
     sample.heap_walk = above();

@@ -38,6 +38,7 @@ set(lumerca_entry_sources
   entry/import.cpp
   entry/library_info.cpp
   entry/module_win.cpp
+  entry/open_and_walk.cpp
   entry/walk.cpp)
 
 function(lumerca_subsystem target)

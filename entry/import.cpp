@@ -4,7 +4,6 @@
 
 #include <lumerca/marker.h>
 
-#include "entry/com_scope.h"
 #include "entry/import_steps.h"
 #include "entry/marker.h"
 #include "entry/walk.h"
@@ -120,21 +119,13 @@ void Import(const std::filesystem::path& file, std::string_view name,
             ImportResult& result) {
   auto model = std::make_unique<CMarker>();
   {
-    [[maybe_unused]] ComScope com;  // COM for this thread while the document is open
-    // The size bounds the walk (see LimitsFor); it is taken first, so that a
-    // file replaced meanwhile can only make the walk stop early.
-    std::error_code size_error;
-    const std::uint64_t size = std::filesystem::file_size(file, size_error);
+    WalkReport report;
     std::string why;
-    auto root = size_error ? nullptr : storage::OpenDocument(file, &why);
-    if (!root) {
+    if (!OpenAndWalk(file, *model, report, &why)) {
       result.status = ImportStatus::CannotOpen;
-      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "",
-                                    size_error ? storage::FileErrorText(size_error) : why});
+      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", why});
       return;
     }
-    WalkReport report;
-    WalkStorage(*model, *root, &report, LimitsFor(size));
     for (const auto& entry : report.entries) {
       result.diagnostics.push_back(ToDiagnostic(entry, options.salvage));
     }
@@ -149,7 +140,7 @@ void Import(const std::filesystem::path& file, std::string_view name,
       result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", DamageReason(report)});
       return;
     }
-  }  // the document is closed here
+  }
   if (model->m_pieces.IsEmpty()) {
     result.status = ImportStatus::NoPieces;
     return;

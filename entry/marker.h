@@ -12,6 +12,27 @@
 #include <string>
 #include <vector>
 
+// The fixed fields of the MARKER header in stream order, 105 bytes:
+// X(type, name, array extent or nothing). CMarker declares its header from this
+// list, the reader reads it field by field and the dump shows it.
+#define LUMERCA_MARKER_FIXED_FIELDS(X) \
+  X(unsigned char, Raw1, [6])          \
+  X(float, Width, ) /* millimetres */  \
+  X(unsigned char, Raw3, [10])         \
+  X(float, ScaleX, )                   \
+  X(float, ScaleY, )                   \
+  X(unsigned char, Raw6, [18])         \
+  X(unsigned char, Raw7, [2])          \
+  X(unsigned char, Raw8, [2])          \
+  X(unsigned char, Raw9, [2])          \
+  X(unsigned char, Raw10, [1])         \
+  X(unsigned char, Raw11, [40])        \
+  X(std::int16_t, Text1Length, )       \
+  X(std::int16_t, NameLength, )        \
+  X(std::int16_t, Text3Length, )       \
+  X(std::int16_t, Text4Length, )       \
+  X(unsigned char, Raw16, [4])
+
 namespace lumerca {
 
 class CPrintfFile;
@@ -22,23 +43,11 @@ public:
   CMarker(const CMarker&) = delete;
   CMarker& operator=(const CMarker&) = delete;
 
-  // The MARKER header; the fixed part stands in stream order. It starts zeroed.
-  unsigned char Raw1[6] = {};
-  float Width = 0;  // millimetres
-  unsigned char Raw3[10] = {};
-  float ScaleX = 0;
-  float ScaleY = 0;
-  unsigned char Raw6[18] = {};
-  unsigned char Raw7[2] = {};
-  unsigned char Raw8[2] = {};
-  unsigned char Raw9[2] = {};
-  unsigned char Raw10[1] = {};
-  unsigned char Raw11[40] = {};
-  std::int16_t Text1Length = 0;
-  std::int16_t NameLength = 0;
-  std::int16_t Text3Length = 0;
-  std::int16_t Text4Length = 0;
-  unsigned char Raw16[4] = {};
+  // The MARKER header. It starts zeroed. The fixed fields, in stream order:
+#define LUMERCA_DECLARE_FIELD(type, name, extent) type name extent = {};
+  LUMERCA_MARKER_FIXED_FIELDS(LUMERCA_DECLARE_FIELD)
+#undef LUMERCA_DECLARE_FIELD
+  // The texts, which the stream holds in the order Text1, Name, Text3, Text4.
   char Name[256] = {};
   char Text1[256] = {};
   char Text3[256] = {};

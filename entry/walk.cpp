@@ -50,31 +50,7 @@ StreamRead SkipPgs(storage::Stream& stream, std::uint32_t size) {
 // A .CLS stream: a signed 16-bit count, then that many records of 64 bytes,
 // all dropped. A stream too short for its count counts 0. Nothing of it is
 // used.
-StreamRead SkipCls(storage::Stream& stream) {
-  LayoutReader in(stream);
-  std::int16_t count = 0;
-  const bool have_count = in.Field(&count, sizeof count);
-  const std::int64_t declared = count > 0 ? count : 0;
-  std::int64_t kept = 0;
-  const char* place = have_count ? "" : "the record count";
-  std::int64_t place_index = -1;
-  for (; have_count && kept < declared; ++kept) {
-    if (!SkipBytes(in, 64)) {
-      place = "record";
-      place_index = kept;
-      break;
-    }
-  }
-  StreamRead read = in.Result();
-  read.declared = 2 + static_cast<std::uint64_t>(declared) * 64;
-  read.declared_known = have_count;
-  read.place = place;
-  read.place_index = place_index;
-  read.records = "records";
-  read.declared_records = declared;
-  read.kept_records = kept;
-  return read;
-}
+StreamRead SkipCls(storage::Stream& stream) { return SkipCountedRecords(stream, 64); }
 
 // The default reader: SkipBytes over the stream's size.
 StreamRead SkipStream(storage::Stream& stream, std::uint32_t size) {
@@ -148,7 +124,6 @@ using Outcome = WalkEntry::Outcome;
 
 // Bounds on what the report keeps of one walk, so that a hostile document
 // cannot make it grow faster than the document itself.
-constexpr std::size_t kMaxPathBytes = 512;
 constexpr std::size_t kMaxTroubleEntries = 1000;
 
 constexpr std::uint32_t kStorageType = static_cast<std::uint32_t>(storage::ElementType::Storage);
@@ -185,14 +160,14 @@ public:
   void pop() { levels_.pop_back(); }
 
   // The '/'-separated path of the innermost storage, followed by `leaf`. A
-  // path longer than kMaxPathBytes keeps its end behind ".../", so that the
+  // path longer than kMaxWalkPathBytes keeps its end behind ".../", so that the
   // cost of one entry does not grow with the depth of the document.
   std::string PathTo(const std::u16string* leaf) const {
     std::vector<std::string> parts;  // innermost first
     std::size_t length = 0;
     bool cut = false;
     auto add = [&](const std::u16string& name) {
-      if (length >= kMaxPathBytes) {
+      if (length >= kMaxWalkPathBytes) {
         cut = true;
         return false;
       }
@@ -215,11 +190,6 @@ public:
 private:
   std::vector<Level> levels_;
 };
-
-bool IsTrouble(Outcome outcome) {
-  return outcome != Outcome::Read && outcome != Outcome::Entered &&
-         outcome != Outcome::PassedOver;
-}
 
 Outcome FromRead(ReadOutcome outcome) {
   switch (outcome) {
@@ -308,19 +278,30 @@ private:
     }
 
     if (element.type == kStorageType) {
-      std::unique_ptr<storage::Storage> sub = level.storage->OpenStorage(element.name);
-      if (!sub) {
-        // "failed IStorage::OpenStorage": the rest of this storage is lost.
-        Record(&element.name, depth, element.type, element.size, "", Outcome::OpenFailed);
-        levels_.pop();
-        return;
-      }
-      Record(&element.name, depth, element.type, element.size, "", Outcome::Entered);
-      storage::Storage& ref = *sub;
-      Enter(std::move(sub), ref, std::move(element.name), depth + 1);
+      EnterStorage(level, element);
+    } else {
+      ReadStream(level, element);
+    }
+  }
+
+  // Opens a storage of the innermost level and walks into it.
+  void EnterStorage(Level& level, storage::Element& element) {
+    const int depth = level.depth;
+    std::unique_ptr<storage::Storage> sub = level.storage->OpenStorage(element.name);
+    if (!sub) {
+      // "failed IStorage::OpenStorage": the rest of this storage is lost.
+      Record(&element.name, depth, element.type, element.size, "", Outcome::OpenFailed);
+      levels_.pop();
       return;
     }
+    Record(&element.name, depth, element.type, element.size, "", Outcome::Entered);
+    storage::Storage& ref = *sub;
+    Enter(std::move(sub), ref, std::move(element.name), depth + 1);
+  }
 
+  // Opens a stream of the innermost level and hands it to its reader.
+  void ReadStream(Level& level, const storage::Element& element) {
+    const int depth = level.depth;
     std::unique_ptr<storage::Stream> stream = level.storage->OpenStream(element.name);
     if (!stream) {
       // "failed IStorage::OpenStream": the rest of this storage is lost.

@@ -6,7 +6,12 @@
 #include "entry/marker.h"
 #include "storage/storage.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +47,17 @@ struct WalkEntry {
                              // and what is missing
 };
 
+// An outcome that leaves something of the document unread or not used
+// (every outcome but Read, Entered and PassedOver).
+constexpr bool IsTrouble(WalkEntry::Outcome outcome) {
+  using Outcome = WalkEntry::Outcome;
+  return outcome != Outcome::Read && outcome != Outcome::Entered &&
+         outcome != Outcome::PassedOver;
+}
+
+// The bytes of a walk entry's path beyond which its start is cut behind ".../".
+constexpr std::size_t kMaxWalkPathBytes = 512;
+
 struct WalkReport {
   bool record_all = false;          // false: only entries that are not Read/Entered/PassedOver
   std::vector<WalkEntry> entries;   // in walk order
@@ -64,16 +80,34 @@ struct WalkReport {
 // through storages or streams that share their contents. It ends there: the
 // stream being read when the bytes ran out delivers no more (what arrived of
 // it stays in the model), and nothing else is opened.
+// The limits are always given: a walk of a document read from a file or from
+// memory takes them from its size (LimitsFor, or OpenAndWalk below, which
+// does it); only a storage that no file stands behind (a test's) is walked
+// Unbounded().
 struct WalkLimits {
-  std::uint64_t elements = UINT64_MAX;
-  std::uint64_t bytes = UINT64_MAX;
+  std::uint64_t elements = 0;
+  std::uint64_t bytes = 0;
+  static constexpr WalkLimits Unbounded() { return {UINT64_MAX, UINT64_MAX}; }
 };
-void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report = nullptr,
-                 WalkLimits limits = {});
+void WalkStorage(CMarker& model, storage::Storage& root, WalkReport* report, WalkLimits limits);
 
 // What a document of `file_size` bytes can hold: a directory entry takes 128
 // bytes, and no stream's bytes are another's.
 constexpr WalkLimits LimitsFor(std::uint64_t file_size) { return {file_size / 128, file_size}; }
+
+// Opens `file` read-only and walks it into `model` within LimitsFor its size,
+// holding COM on this thread (ComScope) while the document is open; the
+// document is closed when it returns. The size is taken first, so that a file
+// replaced meanwhile can only make the walk stop early. `opened`, when given,
+// is called between the open and the walk. Returns false, and why in `why`,
+// when the file cannot be opened.
+bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& report,
+                 std::string* why = nullptr, const std::function<void()>& opened = {});
+
+// The same for a compound file in memory, read by the portable reader; returns
+// the document (null when `bytes` is no compound file) for further reading.
+std::unique_ptr<storage::Storage> OpenAndWalk(std::span<const std::byte> bytes, CMarker& model,
+                                              WalkReport& report);
 
 // Hands one stream to the reader that its name selects; returns the reader's
 // name through `reader` and what it made of the stream.

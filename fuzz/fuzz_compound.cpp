@@ -125,13 +125,11 @@ void WriteBoth(const CMarker& model) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);
-  auto root = storage::OpenCompoundFile(bytes);
-  if (!root) return 0;
-
   auto model = std::make_unique<CMarker>();
   WalkReport report;
   report.record_all = true;
-  WalkStorage(*model, *root, &report, LimitsFor(size));
+  const auto root = OpenAndWalk(bytes, *model, report);
+  if (!root) return 0;
   CheckReads(report, size);
   for (const CSplits::CElement& e : model->m_splits.Elements) {
     FUZZ_CHECK(e.SplitCount <= 0 || static_cast<std::size_t>(e.SplitCount) == e.Splits.GetSize(),

@@ -2,7 +2,66 @@
 
 #include "output/normalize.h"
 
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
 namespace lumerca::output {
+
+namespace {
+
+// A double rounded to the nearest float, as IEEE conversion rounds it, also
+// beyond the float range (where a plain conversion is undefined in C++).
+float ToFloat(double value) {
+  if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
+    // Halfway between FLT_MAX and 2^128 rounds to even, that is to infinity.
+    const double rounded = std::fabs(value) >= 0x1.ffffffp127
+                               ? static_cast<double>(std::numeric_limits<float>::infinity())
+                               : static_cast<double>(FLT_MAX);
+    return static_cast<float>(std::copysign(rounded, value));
+  }
+  return static_cast<float>(value);
+}
+
+}  // namespace
+
+void ShiftCutLine(COneSplit& split) {
+  split.Side = split.Kind & 1;
+  if (split.Kind == 0 || split.Kind == 1) return;
+  double d_b = static_cast<double>(split.B2) - static_cast<double>(split.B1);
+  double d_a = static_cast<double>(split.A1) - static_cast<double>(split.A2);
+  if (split.Side == 1) {
+    d_b = -d_b;
+    d_a = -d_a;
+  }
+  const double length = std::sqrt(d_b * d_b + d_a * d_a);
+  if (length == 0) return;
+  const double along_a = static_cast<double>(ToFloat(split.Offset * (d_b / length)));
+  const double along_b = static_cast<double>(ToFloat(split.Offset * (d_a / length)));
+  split.A1 = ToFloat(static_cast<double>(split.A1) + along_a);
+  split.A2 = ToFloat(static_cast<double>(split.A2) + along_a);
+  split.B1 = ToFloat(static_cast<double>(split.B1) + along_b);
+  split.B2 = ToFloat(static_cast<double>(split.B2) + along_b);
+}
+
+void AppendShiftedCutLines(const CSplits::CElement& element, std::size_t count,
+                           std::vector<COneSplit>& lines) {
+  for (std::size_t k = 0; k < count; ++k) {
+    lines.push_back(element.Splits[k]);
+    ShiftCutLine(lines.back());
+  }
+}
+
+PieceBox BoxOf(const CMarkerPiece& piece) {
+  const double place_x = static_cast<double>(piece.PlaceX);
+  const double place_y = static_cast<double>(piece.PlaceY);
+  const double min_x = static_cast<double>(piece.MinX);
+  const double max_x = static_cast<double>(piece.MaxX);
+  const double min_y = static_cast<double>(piece.MinY);
+  const double max_y = static_cast<double>(piece.MaxY);
+  return {place_x + (min_x + max_x) * 0.5, place_y + (min_y + max_y) * 0.5, max_x - min_x,
+          max_y - min_y};
+}
 
 std::vector<bool> HalfPieces(const CMarker& marker) {
   const std::size_t pieces = marker.m_pieces.GetSize();

@@ -4,6 +4,8 @@
 // formatting whose numbers never depend on a locale and are spelt as the
 // legacy Windows C runtime spells them, and "\n" stored as CR LF.
 
+#include "platform/text_sink.h"
+
 #include <cstddef>
 #include <memory>
 #include <stdexcept>
@@ -11,19 +13,6 @@
 #include <string_view>
 
 namespace lumerca {
-
-// Where the formatted bytes go. Write throws OutputError when the bytes cannot
-// be stored.
-class TextSink {
-public:
-  virtual ~TextSink() = default;
-  virtual void Write(const char* data, std::size_t size) = 0;
-};
-
-class OutputError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 // One argument of Printf: "%s" takes a C string (up to its NUL) or a string
 // (all its bytes), "%d" an int, "%f" a double.

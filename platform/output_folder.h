@@ -5,7 +5,7 @@
 // when both are complete. Nothing planted in the folder (a link at a final or a
 // temporary name) is ever followed.
 
-#include "output/printf_file.h"
+#include "platform/text_sink.h"
 
 #include <filesystem>
 #include <memory>

@@ -8,11 +8,12 @@ namespace {
 
 // One 86-byte record, one read per field.
 bool ReadPiece(LayoutReader& in, CMarkerPiece& p) {
-  return in.Field(p.Raw1, 4) && in.Field(&p.Attr2, 1) && in.Field(p.Raw3, 1) &&
-         in.Field(&p.Attr4, 4) && in.Field(&p.Attr5, 1) && in.Field(p.Raw6, 5) &&
-         in.Field(&p.PlaceX, 4) && in.Field(&p.PlaceY, 4) && in.Field(p.Raw9, 4) &&
-         in.Field(&p.MaxY, 4) && in.Field(&p.MinY, 4) && in.Field(&p.MaxX, 4) &&
-         in.Field(&p.MinX, 4) && in.Field(&p.CroixIndex, 2) && in.Field(p.Raw15, 40);
+  using P = CMarkerPiece;
+  return in.Field(p, &P::Raw1) && in.Field(p, &P::Attr2) && in.Field(p, &P::Raw3) &&
+         in.Field(p, &P::Attr4) && in.Field(p, &P::Attr5) && in.Field(p, &P::Raw6) &&
+         in.Field(p, &P::PlaceX) && in.Field(p, &P::PlaceY) && in.Field(p, &P::Raw9) &&
+         in.Field(p, &P::MaxY) && in.Field(p, &P::MinY) && in.Field(p, &P::MaxX) &&
+         in.Field(p, &P::MinX) && in.Field(p, &P::CroixIndex) && in.Field(p, &P::Raw15);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 namespace lumerca {
 
@@ -96,6 +97,15 @@ public:
 
   // ReadField; false when the field is missing.
   bool Field(void* destination, std::uint32_t width);
+  // Field into `member` of `record`, as wide as the member's type:
+  // in.Field(piece, &CMarkerPiece::PlaceX) reads 4 bytes. (A member pointer
+  // rather than a reference, because the member of a packed record may stand
+  // at any address.)
+  template <class Record, class T>
+  bool Field(Record& record, T Record::*member) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    return Field(&(record.*member), static_cast<std::uint32_t>(sizeof(T)));
+  }
   // ReadText; false when bytes of the text are missing (a text of length 0
   // or less never is).
   bool Text(char* buffer, std::size_t capacity, std::int16_t length);

@@ -10,12 +10,13 @@ struct ChessRecord {
   unsigned char Last[6];
 };
 constexpr std::uint64_t kChessRecordBytes = 38;
+static_assert(sizeof(ChessRecord) == kChessRecordBytes);
 
 bool ReadChessRecord(LayoutReader& in, ChessRecord& r) {
   for (auto& field : r.Fields) {
-    if (!in.Field(field, 4)) return false;
+    if (!in.Field(field, sizeof field)) return false;
   }
-  return in.Field(r.Last, 6);
+  return in.Field(r, &ChessRecord::Last);
 }
 
 // .CAS record: fields of 1, 1, 4, 4, 2, 4 and 4 bytes; none is interpreted.
@@ -23,10 +24,12 @@ struct CasRecord {
   unsigned char F1[1], F2[1], F3[4], F4[4], F5[2], F6[4], F7[4];
 };
 constexpr std::uint64_t kCasRecordBytes = 20;
+static_assert(sizeof(CasRecord) == kCasRecordBytes);
 
 bool ReadCasRecord(LayoutReader& in, CasRecord& r) {
-  return in.Field(r.F1, 1) && in.Field(r.F2, 1) && in.Field(r.F3, 4) && in.Field(r.F4, 4) &&
-         in.Field(r.F5, 2) && in.Field(r.F6, 4) && in.Field(r.F7, 4);
+  using R = CasRecord;
+  return in.Field(r, &R::F1) && in.Field(r, &R::F2) && in.Field(r, &R::F3) && in.Field(r, &R::F4) &&
+         in.Field(r, &R::F5) && in.Field(r, &R::F6) && in.Field(r, &R::F7);
 }
 
 // Nothing of these streams is used: used_end stays 0.
@@ -59,6 +62,13 @@ StreamRead ReadCounted(storage::Stream& stream, std::uint64_t record_bytes, Read
 }
 
 }  // namespace
+
+StreamRead SkipCountedRecords(storage::Stream& stream, std::uint32_t record_bytes) {
+  struct Dropped {};
+  return ReadCounted<Dropped>(stream, record_bytes, [record_bytes](LayoutReader& in, Dropped&) {
+    return SkipBytes(in, record_bytes);
+  });
+}
 
 StreamRead CSkippedStreams::ReadChess(storage::Stream& stream, std::uint32_t /*size*/) {
   return ReadCounted<ChessRecord>(stream, kChessRecordBytes, ReadChessRecord);

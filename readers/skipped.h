@@ -1,6 +1,7 @@
 #pragma once
 
-// Streams whose records are read and dropped: CHESS and the .CAS streams.
+// Streams whose records are read and dropped: CHESS and the .CAS streams, and
+// any stream of a count and records of one width.
 
 #include "readers/primitives.h"
 
@@ -14,5 +15,9 @@ public:
   StreamRead ReadChess(storage::Stream& stream, std::uint32_t size);
   StreamRead ReadCas(storage::Stream& stream, std::uint32_t size, std::u16string_view name);
 };
+
+// A stream of a signed 16-bit count, then that many records of `record_bytes`
+// bytes, each consumed with SkipBytes and dropped. Nothing of it is used.
+StreamRead SkipCountedRecords(storage::Stream& stream, std::uint32_t record_bytes);
 
 }  // namespace lumerca

@@ -10,12 +10,17 @@ namespace {
 
 // One 22-byte split record. The stream holds each end point A before B.
 bool ReadSplit(LayoutReader& in, CSplits::CElement::COneSplit& s) {
-  return in.Field(&s.A1, 4) && in.Field(&s.B1, 4) && in.Field(&s.A2, 4) && in.Field(&s.B2, 4) &&
-         in.Field(&s.Raw5, 2) && in.Field(&s.OffsetCode, 2) && in.Field(&s.Kind, 2);
+  using S = CSplits::CElement::COneSplit;
+  return in.Field(s, &S::A1) && in.Field(s, &S::B1) && in.Field(s, &S::A2) && in.Field(s, &S::B2) &&
+         in.Field(s, &S::Raw5) && in.Field(s, &S::OffsetCode) && in.Field(s, &S::Kind);
 }
 
 constexpr std::uint64_t kHeaderBytes = 5;
 constexpr std::uint64_t kSplitBytes = 22;
+// The split record is not packed (it holds B before A, and the decoded
+// Offset): its stream fields are what the widths of the seven read add up to.
+static_assert(4 * sizeof(float) + 3 * sizeof(std::uint16_t) == kSplitBytes);
+static_assert(sizeof(std::uint8_t) + sizeof(std::int16_t) + sizeof(std::uint16_t) == kHeaderBytes);
 
 }  // namespace
 
@@ -32,8 +37,8 @@ StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t /*size*/,
 
   LayoutReader in(stream);
   CElement work;
-  const bool have_count = in.Field(&work.Raw1, 1) && in.Field(&work.SplitCount, 2);
-  const bool have_header = have_count && in.Field(&work.Raw3, 2);
+  const bool have_count = in.Field(work, &CElement::Raw1) && in.Field(work, &CElement::SplitCount);
+  const bool have_header = have_count && in.Field(work, &CElement::Raw3);
   const std::int64_t declared = work.SplitCount > 0 ? work.SplitCount : 0;
   const char* place = have_header ? "" : "the header";
   std::int64_t place_index = -1;

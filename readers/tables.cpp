@@ -10,26 +10,31 @@ namespace {
 // The fixed record of each table, one read per field of exactly its width.
 
 bool ReadFixed(LayoutReader& in, CStylesElement& e) {
-  return in.Field(&e.Raw1, 2) && in.Field(&e.NameLength, 2) && in.Field(&e.Raw3, 2);
+  using E = CStylesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::NameLength) && in.Field(e, &E::Raw3);
 }
 
 bool ReadFixed(LayoutReader& in, CSizesElement& e) {
-  return in.Field(e.Raw1, 4) && in.Field(&e.SizeNumber, 1) && in.Field(e.Raw3, 7) &&
-         in.Field(&e.NameLength, 2) && in.Field(&e.Raw5, 2);
+  using E = CSizesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::SizeNumber) && in.Field(e, &E::Raw3) &&
+         in.Field(e, &E::NameLength) && in.Field(e, &E::Raw5);
 }
 
 bool ReadFixed(LayoutReader& in, CClassesElement& e) {
-  return in.Field(e.Raw1, 4) && in.Field(&e.NameLength, 2) && in.Field(&e.TextLength, 2) &&
-         in.Field(&e.Raw4, 2);
+  using E = CClassesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::NameLength) && in.Field(e, &E::TextLength) &&
+         in.Field(e, &E::Raw4);
 }
 
 bool ReadFixed(LayoutReader& in, CCroixesElement& e) {
-  return in.Field(e.Raw1, 4) && in.Field(&e.SizeIndex, 2) && in.Field(&e.ClassIndex, 2) &&
-         in.Field(e.Raw4, 8);
+  using E = CCroixesElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::SizeIndex) && in.Field(e, &E::ClassIndex) &&
+         in.Field(e, &E::Raw4);
 }
 
 bool ReadFixed(LayoutReader& in, CHalfsElement& e) {
-  return in.Field(e.Raw1, 12) && in.Field(&e.Raw2, 2) && in.Field(&e.PieceIndex, 2);
+  using E = CHalfsElement;
+  return in.Field(e, &E::Raw1) && in.Field(e, &E::Raw2) && in.Field(e, &E::PieceIndex);
 }
 
 // The text part: each record's texts, in record order, behind all fixed
@@ -54,57 +59,43 @@ const char* ReadTexts(LayoutReader& in, CClassesElement& e) {
 const char* ReadTexts(LayoutReader&, CCroixesElement&) { return nullptr; }
 const char* ReadTexts(LayoutReader&, CHalfsElement&) { return nullptr; }
 
-// What each table is to a reader of messages, and how much of its stream the
-// output files use.
+// What each table is to a reader of messages, and the size of its fixed
+// record: whether texts follow the fixed records, the fixed record's bytes, a
+// record (for a place in it) and the records.
+struct TableInfo {
+  bool has_texts = false;
+  std::uint64_t fixed = 0;
+  const char* record = "";
+  const char* records = "";
+};
 template <class Element>
-struct Table;
-
+constexpr TableInfo kTable{};
 template <>
-struct Table<CStylesElement> {
-  static constexpr bool kHasTexts = true;
-  static constexpr std::uint64_t kFixed = 6;
-  static constexpr const char* kRecord = "the fixed record of style";
-  static constexpr const char* kRecords = "styles";
-  static std::uint64_t Texts(const CStylesElement& e) { return TextBytes(e.NameLength); }
-};
-
+constexpr TableInfo kTable<CStylesElement>{true, 6, "the fixed record of style", "styles"};
 template <>
-struct Table<CSizesElement> {
-  static constexpr bool kHasTexts = true;
-  static constexpr std::uint64_t kFixed = 16;
-  static constexpr const char* kRecord = "the fixed record of size";
-  static constexpr const char* kRecords = "sizes";
-  static std::uint64_t Texts(const CSizesElement& e) { return TextBytes(e.NameLength); }
-};
-
+constexpr TableInfo kTable<CSizesElement>{true, 16, "the fixed record of size", "sizes"};
 template <>
-struct Table<CClassesElement> {
-  static constexpr bool kHasTexts = true;
-  static constexpr std::uint64_t kFixed = 10;
-  static constexpr const char* kRecord = "the fixed record of class";
-  static constexpr const char* kRecords = "classes";
-  static std::uint64_t Texts(const CClassesElement& e) {
-    return TextBytes(e.NameLength) + TextBytes(e.TextLength);
-  }
-};
-
+constexpr TableInfo kTable<CClassesElement>{true, 10, "the fixed record of class", "classes"};
 template <>
-struct Table<CCroixesElement> {
-  static constexpr bool kHasTexts = false;
-  static constexpr std::uint64_t kFixed = 16;
-  static constexpr const char* kRecord = "CROIXES record";
-  static constexpr const char* kRecords = "CROIXES records";
-  static std::uint64_t Texts(const CCroixesElement&) { return 0; }
-};
-
+constexpr TableInfo kTable<CCroixesElement>{false, 16, "CROIXES record", "CROIXES records"};
 template <>
-struct Table<CHalfsElement> {
-  static constexpr bool kHasTexts = false;
-  static constexpr std::uint64_t kFixed = 16;
-  static constexpr const char* kRecord = "HALFS record";
-  static constexpr const char* kRecords = "HALFS records";
-  static std::uint64_t Texts(const CHalfsElement&) { return 0; }
-};
+constexpr TableInfo kTable<CHalfsElement>{false, 16, "HALFS record", "HALFS records"};
+// The fixed record is the record's fields but its texts.
+static_assert(kTable<CStylesElement>.fixed == sizeof(CStylesElement) - sizeof(CStylesElement::Name));
+static_assert(kTable<CSizesElement>.fixed == sizeof(CSizesElement) - sizeof(CSizesElement::Name));
+static_assert(kTable<CClassesElement>.fixed ==
+              sizeof(CClassesElement) - sizeof(CClassesElement::Name) - sizeof(CClassesElement::Text));
+static_assert(kTable<CCroixesElement>.fixed == sizeof(CCroixesElement));
+static_assert(kTable<CHalfsElement>.fixed == sizeof(CHalfsElement));
+
+// The bytes of a record's texts in the stream.
+std::uint64_t TextsOf(const CStylesElement& e) { return TextBytes(e.NameLength); }
+std::uint64_t TextsOf(const CSizesElement& e) { return TextBytes(e.NameLength); }
+std::uint64_t TextsOf(const CClassesElement& e) {
+  return TextBytes(e.NameLength) + TextBytes(e.TextLength);
+}
+std::uint64_t TextsOf(const CCroixesElement&) { return 0; }
+std::uint64_t TextsOf(const CHalfsElement&) { return 0; }
 
 // The end of what the output files use: nothing of STYLES; the count and the
 // fixed records of SIZES (its names are never written), of CROIXES and of
@@ -125,7 +116,7 @@ std::uint64_t UsedEnd(const CArray<CClassesElement>& records, std::uint64_t end_
     if (++k == records.GetSize()) {
       end += std::min<std::uint64_t>(TextBytes(e.NameLength), sizeof e.Name - 1);
     } else {
-      end += Table<CClassesElement>::Texts(e);
+      end += TextsOf(e);
     }
   }
   return end;
@@ -135,7 +126,8 @@ std::uint64_t UsedEnd(const CArray<CClassesElement>& records, std::uint64_t end_
 
 template <class Element>
 StreamRead CTable<Element>::ReadStream(storage::Stream& stream, std::uint32_t size) {
-  using Info = Table<Element>;
+  constexpr TableInfo info = kTable<Element>;
+  static_assert(info.fixed > 0, "a table without its TableInfo");
   LayoutReader in(stream);
   std::int16_t count = 0;
   const bool have_count = in.Field(&count, sizeof count);
@@ -151,17 +143,17 @@ StreamRead CTable<Element>::ReadStream(storage::Stream& stream, std::uint32_t si
   std::int64_t place_index = -1;
   for (std::int64_t i = 0; i < declared && !in.ended(); ++i) {
     if (!ReadFixed(in, work)) {
-      place = Info::kRecord;
+      place = info.record;
       place_index = i;
       break;
     }
     records.Add(work);
   }
-  const std::uint64_t end_of_fixed = 2 + static_cast<std::uint64_t>(declared) * Info::kFixed;
+  const std::uint64_t end_of_fixed = 2 + static_cast<std::uint64_t>(declared) * info.fixed;
   std::uint64_t texts = 0;
   std::int64_t index = 0;
   for (Element& record : records) {
-    texts += Info::Texts(record);
+    texts += TextsOf(record);
     const char* missing = ReadTexts(in, record);
     if (missing && !place) {
       place = missing;
@@ -173,10 +165,10 @@ StreamRead CTable<Element>::ReadStream(storage::Stream& stream, std::uint32_t si
   StreamRead read = in.Result();
   read.declared = end_of_fixed + texts;
   // The text lengths of records that did not arrive are not known.
-  read.declared_known = have_count && (!Info::kHasTexts ||
+  read.declared_known = have_count && (!info.has_texts ||
                                        static_cast<std::int64_t>(records.GetSize()) == declared);
   read.used_end = UsedEnd(records, end_of_fixed);
-  read.records = Info::kRecords;
+  read.records = info.records;
   read.declared_records = declared;
   read.kept_records = static_cast<std::int64_t>(records.GetSize());
   if (place) {

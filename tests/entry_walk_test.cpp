@@ -9,7 +9,11 @@
 
 #include <pthread.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <span>
 #include <new>
 #include <string>
 #include <tuple>
@@ -212,7 +216,7 @@ TEST(WalkStorage, DepthFirstInEnumerationOrder) {
   auto root = doc.OpenRoot();
   WalkReport report;
   report.record_all = true;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   EXPECT_EQ(Tags(model), (std::vector<int>{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(Describe(report), (std::vector<std::string>{
                                   "Read 'PIECES' d0 t2 CMarkerPieces",
@@ -234,7 +238,7 @@ TEST(WalkStorage, EachLevelReleasesWhatItOpened) {
   doc.EnableLog();
   auto root = doc.OpenRoot();
   CMarker model;
-  WalkStorage(model, *root);
+  WalkStorage(model, *root, nullptr, WalkLimits::Unbounded());
   // The stream is released right after its reader; a sub-storage's enumerator
   // and then the sub-storage once its enumeration is complete.
   EXPECT_EQ(doc.log(), (std::vector<std::string>{
@@ -274,7 +278,7 @@ TEST(WalkStorage, TwoPiecesStreamsInTwoStorages) {
   auto root = doc.OpenRoot();
   CMarker model;
   WalkReport report;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   EXPECT_EQ(Tags(model), (std::vector<int>{0, 0, 7}));
   EXPECT_STREQ(model.Name, "M");
   EXPECT_EQ(model.m_sizes.Elements.GetSize(), 1u);
@@ -299,7 +303,7 @@ TEST(WalkStorage, PropertySetsAndOtherTypesArePassedOver) {
   CMarker model;
   WalkReport report;
   report.record_all = true;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   EXPECT_EQ(Tags(model), (std::vector<int>{1}));
   EXPECT_EQ(doc.OpenCount(summary), 0u);
   EXPECT_EQ(doc.OpenCount(props), 0u);
@@ -349,7 +353,7 @@ TEST(WalkStorage, FailuresEndTheirOwnStorageOnly) {
     auto root = doc.OpenRoot();
     CMarker model;
     WalkReport report;
-    WalkStorage(model, *root, &report);
+    WalkStorage(model, *root, &report, WalkLimits::Unbounded());
     EXPECT_EQ(Tags(model), c.tags);
     EXPECT_EQ(Describe(report), c.entries);
     EXPECT_EQ(doc.OpenCount(third), 0u);
@@ -369,7 +373,7 @@ TEST(WalkStorage, FailuresOfTheRoot) {
     auto root = doc.OpenRoot();
     CMarker model;
     WalkReport report;
-    WalkStorage(model, *root, &report);
+    WalkStorage(model, *root, &report, WalkLimits::Unbounded());
     EXPECT_TRUE(model.m_pieces.IsEmpty());
     EXPECT_EQ(Describe(report), std::vector<std::string>{enum_fails ? "EnumFailed '' d0 t5"
                                                                     : "NextFailed '' d0 t5"});
@@ -386,7 +390,7 @@ TEST(WalkStorage, RejectedAndSkippedStreamsAreReported) {
   auto root = doc.OpenRoot();
   CMarker model;
   WalkReport report;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   EXPECT_TRUE(model.m_pieces.IsEmpty());
   EXPECT_TRUE(model.m_splits.Elements.IsEmpty());
   EXPECT_EQ(model.Width, 1600.0f);  // the MARKER stream after them was read
@@ -414,7 +418,7 @@ TEST(WalkStorage, DamageThatTheOutputWouldUseIsCounted) {
   auto root = doc.OpenRoot();
   CMarker model;
   WalkReport report;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   EXPECT_EQ(report.entries.size(), 1000u);
   EXPECT_EQ(report.used_damage, 2u);
   EXPECT_EQ(report.first_used_damage.path, "HALFS");
@@ -435,7 +439,7 @@ TEST(WalkStorage, ReportStaysBoundedOnHostileShapes) {
   auto root = doc.OpenRoot();
   CMarker model;
   WalkReport report;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   ASSERT_EQ(report.entries.size(), 1000u);
   EXPECT_EQ(report.omitted, 500u);
   const std::string& path = report.entries[0].path;
@@ -527,7 +531,7 @@ TEST(WalkStorage, StreamSizeIsTheLow32Bits) {
   CMarker model;
   WalkReport report;
   report.record_all = true;
-  WalkStorage(model, *root, &report);
+  WalkStorage(model, *root, &report, WalkLimits::Unbounded());
   EXPECT_EQ(doc.Reads(notes), Reads({16, 0}));  // SkipBytes(stream, 16)
   ASSERT_EQ(report.entries.size(), 1u);
   EXPECT_EQ(report.entries[0].size, 0x1'0000'0010ull);
@@ -550,7 +554,7 @@ TEST(WalkStorage, TenThousandNestedStorages) {
   auto root = doc.OpenRoot();
   CMarker model;
   WalkReport report;
-  RunOnSmallStack([&] { WalkStorage(model, *root, &report); });
+  RunOnSmallStack([&] { WalkStorage(model, *root, &report, WalkLimits::Unbounded()); });
   const auto& elements = model.m_splits.Elements;
   ASSERT_EQ(elements.GetSize(), 2u * kDepth);
   std::size_t at = 0;
@@ -570,13 +574,46 @@ TEST(WalkStorage, OtherExceptionsPropagateAfterReleasingEverything) {
   doc.EnableLog();
   auto root = doc.OpenRoot();
   CMarker model;
-  EXPECT_THROW(WalkStorage(model, *root), std::bad_alloc);
+  EXPECT_THROW(WalkStorage(model, *root, nullptr, WalkLimits::Unbounded()), std::bad_alloc);
   EXPECT_EQ(doc.live_objects(), 1u);  // only the root, which the caller keeps
   // Innermost first.
   const std::vector<std::string> tail(doc.log().end() - 5, doc.log().end());
   EXPECT_EQ(tail, (std::vector<std::string>{"release enum A/B", "release storage A/B",
                                             "release enum A", "release storage A",
                                             "release enum "}));
+}
+
+// A document opened from a file and the same bytes in memory walk alike; a
+// file that is missing or no compound file is not walked and says why.
+TEST(OpenAndWalk, FromFileAndFromMemory) {
+  const std::filesystem::path jacket = std::filesystem::path(LUMERCA_SOURCE_DIR) / "examples/jacket.mrk";
+  CMarker from_file;
+  WalkReport file_report;
+  file_report.record_all = true;
+  std::string why;
+  ASSERT_TRUE(OpenAndWalk(jacket, from_file, file_report, &why)) << why;
+
+  std::ifstream in(jacket, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  CMarker from_memory;
+  WalkReport memory_report;
+  memory_report.record_all = true;
+  const auto root = OpenAndWalk(std::as_bytes(std::span(bytes)), from_memory, memory_report);
+  ASSERT_NE(root, nullptr);
+  EXPECT_GT(from_file.m_pieces.GetSize(), 0u);
+  EXPECT_EQ(from_memory.m_pieces.GetSize(), from_file.m_pieces.GetSize());
+  EXPECT_EQ(from_memory.m_splits.Elements.GetSize(), from_file.m_splits.Elements.GetSize());
+  EXPECT_EQ(Describe(memory_report), Describe(file_report));
+
+  CMarker none;
+  WalkReport none_report;
+  why.clear();
+  EXPECT_FALSE(OpenAndWalk(jacket.parent_path() / "no such file.mrk", none, none_report, &why));
+  EXPECT_FALSE(why.empty());
+  const char text[] = "Pieces for Monday";
+  EXPECT_EQ(OpenAndWalk(std::as_bytes(std::span(text)), none, none_report), nullptr);
+  EXPECT_TRUE(none.m_pieces.IsEmpty());
+  EXPECT_TRUE(none_report.entries.empty());
 }
 
 TEST(Utf16ToUtf8, PathsOfAnyName) {

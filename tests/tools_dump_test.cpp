@@ -84,6 +84,18 @@ TEST_F(DumpTest, JacketMarkerWholeModel) {
   EXPECT_DOUBLE_EQ(h["Width"].get<double>(), 1520.0);
   EXPECT_DOUBLE_EQ(h["ScaleX"].get<double>(), 0.985);  // the shortest text of the float
   EXPECT_EQ(h["Raw11"].get<std::string>(), std::string(80, '0'));
+  // Every fixed field of the stream, the uninterpreted ones as wide as the
+  // stream holds them.
+  const std::pair<const char*, std::size_t> raw_widths[] = {
+      {"Raw1", 6}, {"Raw3", 10}, {"Raw6", 18}, {"Raw7", 2},
+      {"Raw8", 2}, {"Raw9", 2},  {"Raw10", 1}, {"Raw16", 4}};
+  for (const auto& [field, width] : raw_widths) {
+    ASSERT_TRUE(h.contains(field)) << field;
+    EXPECT_EQ(h[field].get<std::string>().size(), 2 * width) << field;
+  }
+  for (const char* field : {"ScaleY", "Text1Length", "Text3Length", "Text4Length"}) {
+    EXPECT_TRUE(h.contains(field)) << field;
+  }
 
   // Tables.
   ASSERT_EQ(d["sizes"]["records"].size(), marker.sizes.size());

@@ -3,6 +3,7 @@
 // Texts of a marker file (8-bit, in the ANSI code page) as UTF-8 for JSON and
 // SVG output.
 
+#include "output/model_index.h"
 #include "platform/codepage.h"
 
 #include <string>
@@ -12,12 +13,8 @@ namespace lumerca::tools {
 
 using platform::AnsiToUtf8;
 
-// The text of a fixed-size text field: its bytes up to the first NUL.
-template <std::size_t N>
-std::string_view FieldBytes(const char (&field)[N]) {
-  std::size_t length = 0;
-  while (length < N && field[length] != '\0') ++length;
-  return std::string_view(field, length);
-}
+// The text of a fixed-size text field: its bytes up to the first NUL, as the
+// writers take it.
+using output::FieldText;
 
 }  // namespace lumerca::tools

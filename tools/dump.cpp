@@ -1,6 +1,7 @@
 #include "tools/dump.h"
 
 #include "entry/import_steps.h"
+#include "output/model_index.h"
 #include "output/normalize.h"
 #include "storage/storage.h"
 #include "tools/ansi_text.h"
@@ -61,13 +62,13 @@ json Hex(const unsigned char (&bytes)[N]) {
 
 template <std::size_t N>
 json Text(const char (&field)[N]) {
-  return AnsiToUtf8(FieldBytes(field), AnsiCodePage());
+  return AnsiToUtf8(FieldText(field), AnsiCodePage());
 }
 
 // NormalizeName of a text field, as the output files write it.
 template <std::size_t N>
 json Normalized(const char (&field)[N]) {
-  return AnsiToUtf8(NormalizeName(FieldBytes(field)), AnsiCodePage());
+  return AnsiToUtf8(NormalizeName(FieldText(field)), AnsiCodePage());
 }
 
 // ------------------------------------------------------------ the walk
@@ -132,15 +133,10 @@ json Why(const WalkEntry& entry, const std::string& name) {
   return nullptr;
 }
 
-bool IsTrouble(WalkEntry::Outcome outcome) {
-  using Outcome = WalkEntry::Outcome;
-  return outcome != Outcome::Read && outcome != Outcome::Entered && outcome != Outcome::PassedOver;
-}
-
-// A path of at most about kMaxPath bytes: a longer one (a deep nest of
-// storages) keeps its last components after ".../", so that the dump stays
-// linear in the size of the file.
-constexpr std::size_t kMaxPath = 512;
+// A path of at most about kMaxPath bytes (as many as the walk keeps): a
+// longer one (a deep nest of storages) keeps its last components after ".../",
+// so that the dump stays linear in the size of the file.
+constexpr std::size_t kMaxPath = kMaxWalkPathBytes;
 
 std::string ShortPath(const std::string& path) {
   if (path.size() <= kMaxPath) return path;
@@ -205,24 +201,19 @@ void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble
 
 // ------------------------------------------------------------ the model
 
+// A fixed header field: bytes as hex, numbers as numbers.
+template <std::size_t N>
+json Field(const unsigned char (&bytes)[N]) {
+  return Hex(bytes);
+}
+json Field(float value) { return Number(value); }
+json Field(std::int16_t value) { return value; }
+
 json Header(const CMarker& m) {
   json h;
-  h["Raw1"] = Hex(m.Raw1);
-  h["Width"] = Number(m.Width);
-  h["Raw3"] = Hex(m.Raw3);
-  h["ScaleX"] = Number(m.ScaleX);
-  h["ScaleY"] = Number(m.ScaleY);
-  h["Raw6"] = Hex(m.Raw6);
-  h["Raw7"] = Hex(m.Raw7);
-  h["Raw8"] = Hex(m.Raw8);
-  h["Raw9"] = Hex(m.Raw9);
-  h["Raw10"] = Hex(m.Raw10);
-  h["Raw11"] = Hex(m.Raw11);
-  h["Text1Length"] = m.Text1Length;
-  h["NameLength"] = m.NameLength;
-  h["Text3Length"] = m.Text3Length;
-  h["Text4Length"] = m.Text4Length;
-  h["Raw16"] = Hex(m.Raw16);
+#define LUMERCA_SHOW_FIELD(type, name, extent) h[#name] = Field(m.name);
+  LUMERCA_MARKER_FIXED_FIELDS(LUMERCA_SHOW_FIELD)
+#undef LUMERCA_SHOW_FIELD
   h["Name"] = Text(m.Name);
   h["Text1"] = Text(m.Text1);
   h["Text3"] = Text(m.Text3);
@@ -287,11 +278,10 @@ json Piece(const CMarker& m, std::size_t index, const std::vector<bool>& half) {
   r["MinX"] = Number(p.MinX);
   r["CroixIndex"] = p.CroixIndex;
   r["Raw15"] = Hex(p.Raw15);
-  // Derived as the position file derives them, in double precision.
-  const double place_x = p.PlaceX, place_y = p.PlaceY;
-  const double min_x = p.MinX, max_x = p.MaxX, min_y = p.MinY, max_y = p.MaxY;
-  r["centre"] = {Number(place_x + (min_x + max_x) * 0.5), Number(place_y + (min_y + max_y) * 0.5)};
-  r["extent"] = {Number(max_x - min_x), Number(max_y - min_y)};
+  // Derived as the position file derives them.
+  const output::PieceBox box = output::BoxOf(p);
+  r["centre"] = {Number(box.centre_x), Number(box.centre_y)};
+  r["extent"] = {Number(box.extent_x), Number(box.extent_y)};
   r["half"] = static_cast<bool>(half[index]);
   // The size and class that the piece's CROIXES record names, when it does.
   if (m.m_croixes.Elements.Contains(p.CroixIndex)) {
@@ -358,16 +348,9 @@ json Verdict(const CMarker& m, const WalkReport& report) {
 
 std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report,
                                     std::string* why) {
-  std::error_code size_error;
-  const std::uint64_t size = std::filesystem::file_size(file, size_error);
-  auto root = size_error ? nullptr : storage::OpenDocument(file, why);
-  if (!root) {
-    if (size_error && why) *why = storage::FileErrorText(size_error);
-    return nullptr;
-  }
   auto model = std::make_unique<CMarker>();
   report.record_all = true;
-  WalkStorage(*model, *root, &report, LimitsFor(size));
+  if (!OpenAndWalk(file, *model, report, why)) return nullptr;
   return model;
 }
 
@@ -398,24 +381,19 @@ bool WriteDump(std::ostream& out, const std::filesystem::path& file) {
   WriteTable(out, "croixes", m.m_croixes);
   WriteTable(out, "halfs", m.m_halfs);
 
-  std::vector<bool> half(m.m_pieces.GetSize(), false);
-  for (const CHalfsElement& h : m.m_halfs.Elements) {
-    if (h.PieceIndex >= 0 && static_cast<std::size_t>(h.PieceIndex) < half.size()) {
-      half[static_cast<std::size_t>(h.PieceIndex)] = true;
-    }
-  }
+  const std::vector<bool> half = output::HalfPieces(m);
   out << ",\n\"pieces\": [";
   for (std::size_t j = 0; j < m.m_pieces.GetSize(); ++j) {
     out << (j == 0 ? "\n" : ",\n") << Dump(Piece(m, j, half));
   }
   out << "\n]";
 
-  std::vector<bool> claimed(m.m_pieces.GetSize(), false);
+  const std::vector<std::int32_t> first_split = output::FirstSplitElements(m);
   out << ",\n\"splits\": [";
   std::size_t index = 0;
   for (const CSplits::CElement& e : m.m_splits.Elements) {
-    const bool first = e.PieceIndex < claimed.size() && !claimed[e.PieceIndex];
-    if (first) claimed[e.PieceIndex] = true;
+    const bool first = e.PieceIndex < first_split.size() &&
+                       static_cast<std::size_t>(first_split[e.PieceIndex]) == index;
     out << (index == 0 ? "\n" : ",\n") << Dump(SplitElement(e, index, first));
     ++index;
   }

@@ -1,6 +1,6 @@
 #include "tools/svg.h"
 
-#include "output/cut_line.h"
+#include "output/model_index.h"
 #include "tools/ansi_text.h"
 
 #include <lumerca/marker.h>
@@ -18,7 +18,7 @@
 namespace lumerca::tools {
 namespace {
 
-using COneSplit = CSplits::CElement::COneSplit;
+using output::COneSplit;
 
 // ------------------------------------------------------------ text
 
@@ -102,10 +102,10 @@ constexpr const char* kCutColour = "#c62828";
 
 struct Box {
   std::size_t index = 0;
-  double cx = 0, cy = 0, w = 0, h = 0;  // centre and extent, as the position file derives them
+  output::PieceBox at;     // centre and extent, as the position file derives them
   bool half = false;
   std::int32_t size = -1;  // size index, -1 when the piece belongs to no size
-  std::string label;       // class name, UTF-8
+  std::string label{"?"};  // class name, UTF-8 ("?" when the piece names none)
   bool finite = true;
 };
 
@@ -129,158 +129,174 @@ bool Finite(double a, double b, double c, double d) {
   return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d);
 }
 
-}  // namespace
-
-SvgCounts WriteSvg(std::ostream& out, const CMarker& m) {
-  SvgCounts counts;
-  const unsigned code_page = AnsiCodePage();
-  const std::size_t piece_count = m.m_pieces.GetSize();
-  const std::size_t size_count = m.m_sizes.Elements.GetSize();
-
-  std::vector<bool> half(piece_count, false);
-  for (const CHalfsElement& h : m.m_halfs.Elements) {
-    if (h.PieceIndex >= 0 && static_cast<std::size_t>(h.PieceIndex) < piece_count) {
-      half[static_cast<std::size_t>(h.PieceIndex)] = true;
-    }
-  }
-  // The first split element that names each piece: the one whose cut lines
-  // the position file writes.
-  std::vector<std::int64_t> first_split(piece_count, -1);
-  {
-    std::int64_t position = 0;
-    for (const CSplits::CElement& e : m.m_splits.Elements) {
-      if (e.PieceIndex < piece_count && first_split[e.PieceIndex] < 0) first_split[e.PieceIndex] = position;
-      ++position;
-    }
-  }
-
+// What the picture shows of a marker, in marker coordinates.
+struct Scene {
   std::vector<Box> boxes;
   std::vector<Cut> cuts;
-  std::vector<std::size_t> pieces_of_size(size_count, 0);
+  std::vector<std::size_t> pieces_of_size;
   Bounds bounds;
-  bounds.Add(0, 0);
-  const double width = static_cast<double>(m.Width);
-  if (std::isfinite(width)) bounds.Add(0, width);
+  double width = 0;
+  std::size_t left_out = 0;  // pieces or cut lines whose coordinates are not finite
+};
 
-  boxes.reserve(piece_count);
+// The box of piece j, with its size and class when its CROIXES record names them.
+Box MakeBox(Scene& scene, const CMarker& m, std::size_t j, bool half, unsigned code_page) {
+  const CMarkerPiece& p = m.m_pieces[j];
+  Box box;
+  box.index = j;
+  box.at = output::BoxOf(p);
+  box.half = half;
+  if (m.m_croixes.Elements.Contains(p.CroixIndex)) {
+    const CCroixesElement& croix = m.m_croixes.Elements[p.CroixIndex];
+    if (m.m_sizes.Elements.Contains(croix.SizeIndex)) {
+      box.size = croix.SizeIndex;
+      ++scene.pieces_of_size[static_cast<std::size_t>(croix.SizeIndex)];
+    }
+    if (m.m_classes.Elements.Contains(croix.ClassIndex)) {
+      box.label = AnsiToUtf8(FieldText(m.m_classes.Elements[croix.ClassIndex].Name), code_page);
+    }
+  }
+  box.finite = Finite(box.at.centre_x, box.at.centre_y, box.at.extent_x, box.at.extent_y);
+  if (!box.finite) {
+    ++scene.left_out;
+  } else {
+    const double half_x = std::fabs(box.at.extent_x) / 2, half_y = std::fabs(box.at.extent_y) / 2;
+    scene.bounds.Add(box.at.centre_x - half_x, box.at.centre_y - half_y);
+    scene.bounds.Add(box.at.centre_x + half_x, box.at.centre_y + half_y);
+  }
+  return box;
+}
+
+// The cut lines of piece j that the position file writes (no more than its
+// element holds), drawn from the piece's placement.
+void AddCuts(Scene& scene, const CMarker& m, std::size_t j, std::int32_t first_split) {
+  const CMarkerPiece& p = m.m_pieces[j];
+  const double place_x = p.PlaceX, place_y = p.PlaceY;
+  if (first_split < 0 || !std::isfinite(place_x) || !std::isfinite(place_y)) return;
+  const CSplits::CElement& element = m.m_splits.Elements[first_split];
+  const std::size_t count =
+      element.SplitCount > 0
+          ? std::min<std::size_t>(static_cast<std::size_t>(element.SplitCount), element.Splits.GetSize())
+          : 0;
+  std::vector<COneSplit> lines;
+  output::AppendShiftedCutLines(element, count, lines);
+  for (const COneSplit& line : lines) {
+    Cut cut{j, line, place_x + static_cast<double>(line.A1), place_y + static_cast<double>(line.B1),
+            place_x + static_cast<double>(line.A2), place_y + static_cast<double>(line.B2)};
+    if (!Finite(cut.x1, cut.y1, cut.x2, cut.y2)) {
+      ++scene.left_out;
+      continue;
+    }
+    scene.bounds.Add(cut.x1, cut.y1);
+    scene.bounds.Add(cut.x2, cut.y2);
+    scene.cuts.push_back(cut);
+  }
+}
+
+Scene MakeScene(const CMarker& m, unsigned code_page) {
+  Scene scene;
+  const std::size_t piece_count = m.m_pieces.GetSize();
+  const std::vector<bool> half = output::HalfPieces(m);
+  const std::vector<std::int32_t> first_split = output::FirstSplitElements(m);
+  scene.pieces_of_size.assign(m.m_sizes.Elements.GetSize(), 0);
+  scene.bounds.Add(0, 0);
+  scene.width = static_cast<double>(m.Width);
+  if (std::isfinite(scene.width)) scene.bounds.Add(0, scene.width);
+  scene.boxes.reserve(piece_count);
   for (std::size_t j = 0; j < piece_count; ++j) {
-    const CMarkerPiece& p = m.m_pieces[j];
-    Box box;
-    box.index = j;
-    const double place_x = p.PlaceX, place_y = p.PlaceY;
-    const double min_x = p.MinX, max_x = p.MaxX, min_y = p.MinY, max_y = p.MaxY;
-    box.cx = place_x + (min_x + max_x) * 0.5;
-    box.cy = place_y + (min_y + max_y) * 0.5;
-    box.w = max_x - min_x;
-    box.h = max_y - min_y;
-    box.half = half[j];
-    box.label = "?";
-    if (m.m_croixes.Elements.Contains(p.CroixIndex)) {
-      const CCroixesElement& croix = m.m_croixes.Elements[p.CroixIndex];
-      if (m.m_sizes.Elements.Contains(croix.SizeIndex)) {
-        box.size = croix.SizeIndex;
-        ++pieces_of_size[static_cast<std::size_t>(croix.SizeIndex)];
-      }
-      if (m.m_classes.Elements.Contains(croix.ClassIndex)) {
-        box.label = AnsiToUtf8(FieldBytes(m.m_classes.Elements[croix.ClassIndex].Name), code_page);
-      }
-    }
-    box.finite = Finite(box.cx, box.cy, box.w, box.h);
-    if (!box.finite) {
-      ++counts.left_out;
-    } else {
-      bounds.Add(box.cx - std::fabs(box.w) / 2, box.cy - std::fabs(box.h) / 2);
-      bounds.Add(box.cx + std::fabs(box.w) / 2, box.cy + std::fabs(box.h) / 2);
-    }
-    boxes.push_back(std::move(box));
-
-    if (first_split[j] < 0 || !std::isfinite(place_x) || !std::isfinite(place_y)) continue;
-    const CSplits::CElement& element = m.m_splits.Elements[first_split[j]];
-    // The first SplitCount lines (no more than the element holds).
-    const std::size_t lines = element.SplitCount > 0
-                                  ? std::min<std::size_t>(static_cast<std::size_t>(element.SplitCount),
-                                                          element.Splits.GetSize())
-                                  : 0;
-    for (std::size_t k = 0; k < lines; ++k) {
-      Cut cut;
-      cut.piece = j;
-      cut.line = element.Splits[k];
-      output::ShiftCutLine(cut.line);
-      cut.x1 = place_x + static_cast<double>(cut.line.A1);
-      cut.y1 = place_y + static_cast<double>(cut.line.B1);
-      cut.x2 = place_x + static_cast<double>(cut.line.A2);
-      cut.y2 = place_y + static_cast<double>(cut.line.B2);
-      if (!Finite(cut.x1, cut.y1, cut.x2, cut.y2)) {
-        ++counts.left_out;
-        continue;
-      }
-      bounds.Add(cut.x1, cut.y1);
-      bounds.Add(cut.x2, cut.y2);
-      cuts.push_back(cut);
-    }
+    scene.boxes.push_back(MakeBox(scene, m, j, half[j], code_page));
+    AddCuts(scene, m, j, first_split[j]);
   }
+  return scene;
+}
 
-  // The frame: the marker's width upwards, the length its pieces reach to
-  // the right. The first coordinate runs along the marker.
-  double length = 0;
-  for (const Box& b : boxes) {
-    if (b.finite) length = std::max(length, b.cx + std::fabs(b.w) / 2);
+// ------------------------------------------------------------ the layout
+
+constexpr std::size_t kMaxListed = 60;  // sizes listed in the legend
+constexpr double kMargin = 20, kTitleHeight = 34, kEntryWidth = 170, kEntryHeight = 20;
+
+// Where things go on the picture. The first coordinate runs along the marker
+// to the right, the second (the width) upwards.
+struct Layout {
+  Bounds bounds;
+  double scale = 1;
+  double length = 0;  // how far the pieces reach to the right
+  std::size_t listed = 0, columns = 1;
+  double width = 0, height = 0, legend_top = 0;
+
+  double X(double x) const { return kMargin + (x - bounds.x0) * scale; }
+  double Y(double y) const { return kMargin + kTitleHeight + (bounds.y1 - y) * scale; }
+};
+
+Layout MakeLayout(const Scene& scene, std::size_t size_count) {
+  Layout at;
+  at.bounds = scene.bounds;
+  for (const Box& b : scene.boxes) {
+    if (b.finite) at.length = std::max(at.length, b.at.centre_x + std::fabs(b.at.extent_x) / 2);
   }
-  const double span_x = std::max(bounds.x1 - bounds.x0, 1.0);
-  const double span_y = std::max(bounds.y1 - bounds.y0, 1.0);
-  double scale = 1600.0 / span_x;
-  if (span_y * scale > 1000.0) scale = 1000.0 / span_y;
-  const double margin = 20, title_height = 34;
-  const double drawing_width = span_x * scale, drawing_height = span_y * scale;
-  auto X = [&](double x) { return margin + (x - bounds.x0) * scale; };
-  auto Y = [&](double y) { return margin + title_height + (bounds.y1 - y) * scale; };
+  const double span_x = std::max(at.bounds.x1 - at.bounds.x0, 1.0);
+  const double span_y = std::max(at.bounds.y1 - at.bounds.y0, 1.0);
+  at.scale = 1600.0 / span_x;
+  if (span_y * at.scale > 1000.0) at.scale = 1000.0 / span_y;
+  const double drawing_width = span_x * at.scale, drawing_height = span_y * at.scale;
 
-  // Legend: one entry per size (at most 60 listed), then the three signs.
-  constexpr std::size_t kMaxListed = 60;
-  const std::size_t listed = std::min(size_count, kMaxListed);
-  const double entry_width = 170, entry_height = 20;
-  const double picture_width = std::max(drawing_width + 2 * margin, 4 * entry_width + 2 * margin);
-  const auto columns = static_cast<std::size_t>(std::max(1.0, std::floor((picture_width - 2 * margin) / entry_width)));
-  const std::size_t entries = listed + (size_count > listed ? 1 : 0) + 3;
-  const double legend_top = margin + title_height + drawing_height + 24;
-  const double legend_height = 22 + static_cast<double>((entries + columns - 1) / columns) * entry_height;
-  const double picture_height = legend_top + legend_height + margin;
+  // Legend: one entry per size (at most kMaxListed), then the three signs.
+  at.listed = std::min(size_count, kMaxListed);
+  at.width = std::max(drawing_width + 2 * kMargin, 4 * kEntryWidth + 2 * kMargin);
+  at.columns = static_cast<std::size_t>(std::max(1.0, std::floor((at.width - 2 * kMargin) / kEntryWidth)));
+  const std::size_t entries = at.listed + (size_count > at.listed ? 1 : 0) + 3;
+  at.legend_top = kMargin + kTitleHeight + drawing_height + 24;
+  const double legend_height =
+      22 + static_cast<double>((entries + at.columns - 1) / at.columns) * kEntryHeight;
+  at.height = at.legend_top + legend_height + kMargin;
+  return at;
+}
 
+// ------------------------------------------------------------ the parts
+
+void WriteTitle(std::ostream& out, const CMarker& m, const Scene& scene, const Layout& at,
+                unsigned code_page) {
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Px(picture_width) << "\" height=\""
-      << Px(picture_height) << "\" viewBox=\"0 0 " << Px(picture_width) << " " << Px(picture_height)
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Px(at.width) << "\" height=\""
+      << Px(at.height) << "\" viewBox=\"0 0 " << Px(at.width) << " " << Px(at.height)
       << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n";
   out << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
-  const std::string name = AnsiToUtf8(FieldBytes(m.Name), code_page);
+  const std::string name = AnsiToUtf8(FieldText(m.Name), code_page);
+  const std::size_t piece_count = m.m_pieces.GetSize(), size_count = m.m_sizes.Elements.GetSize();
+  const std::size_t cut_count = scene.cuts.size();
   char summary[160];
   std::snprintf(summary, sizeof summary, "width %.1f mm, %zu piece%s, %zu size%s, %zu cut line%s",
-                width, piece_count, piece_count == 1 ? "" : "s", size_count,
-                size_count == 1 ? "" : "s", cuts.size(), cuts.size() == 1 ? "" : "s");
-  out << "<text class=\"title\" x=\"" << Px(margin) << "\" y=\"" << Px(margin + 16)
+                scene.width, piece_count, piece_count == 1 ? "" : "s", size_count,
+                size_count == 1 ? "" : "s", cut_count, cut_count == 1 ? "" : "s");
+  out << "<text class=\"title\" x=\"" << Px(kMargin) << "\" y=\"" << Px(kMargin + 16)
       << "\" font-size=\"18\" font-weight=\"bold\">" << Xml(name) << "</text>\n";
-  out << "<text class=\"subtitle\" x=\"" << Px(margin) << "\" y=\"" << Px(margin + 32)
+  out << "<text class=\"subtitle\" x=\"" << Px(kMargin) << "\" y=\"" << Px(kMargin + 32)
       << "\" font-size=\"12\" fill=\"#555555\">" << Xml(summary) << "</text>\n";
 
   // The frame of the marker: from 0 to the length the pieces reach, from 0
   // to the width.
-  if (std::isfinite(width)) {
-    const double top = Y(std::max(width, 0.0)), bottom = Y(std::min(width, 0.0));
-    out << "<rect class=\"frame\" x=\"" << Px(X(0)) << "\" y=\"" << Px(top) << "\" width=\""
-        << Px(std::max(length, 0.0) * scale) << "\" height=\"" << Px(bottom - top)
+  if (std::isfinite(scene.width)) {
+    const double top = at.Y(std::max(scene.width, 0.0)), bottom = at.Y(std::min(scene.width, 0.0));
+    out << "<rect class=\"frame\" x=\"" << Px(at.X(0)) << "\" y=\"" << Px(top) << "\" width=\""
+        << Px(std::max(at.length, 0.0) * at.scale) << "\" height=\"" << Px(bottom - top)
         << "\" fill=\"#f7f5ef\" stroke=\"#222222\" stroke-width=\"1.5\"/>\n";
   }
+}
 
-  // A box is drawn at least 2 px on each side, so that a piece without
-  // extent still shows as a dot.
+// A box is drawn at least 2 px on each side, so that a piece without extent
+// still shows as a dot.
+void WritePieces(std::ostream& out, const CMarker& m, const Scene& scene, const Layout& at,
+                 SvgCounts& counts) {
   out << "<g class=\"pieces\" stroke=\"#333333\" stroke-width=\"0.8\">\n";
-  for (const Box& b : boxes) {
+  for (const Box& b : scene.boxes) {
     if (!b.finite) continue;
-    const double w = std::max(std::fabs(b.w) * scale, 2.0), h = std::max(std::fabs(b.h) * scale, 2.0);
+    const double w = std::max(std::fabs(b.at.extent_x) * at.scale, 2.0);
+    const double h = std::max(std::fabs(b.at.extent_y) * at.scale, 2.0);
     const std::string colour = b.size >= 0 ? SizeColour(static_cast<std::size_t>(b.size)) : kNoSizeColour;
     out << "<rect class=\"" << (b.half ? "piece half" : "piece") << "\" data-piece=\"" << b.index
-        << "\" x=\"" << Px(X(b.cx) - w / 2) << "\" y=\"" << Px(Y(b.cy) - h / 2) << "\" width=\""
-        << Px(w) << "\" height=\"" << Px(h) << "\" fill=\"" << colour << "\"";
+        << "\" x=\"" << Px(at.X(b.at.centre_x) - w / 2) << "\" y=\"" << Px(at.Y(b.at.centre_y) - h / 2)
+        << "\" width=\"" << Px(w) << "\" height=\"" << Px(h) << "\" fill=\"" << colour << "\"";
     if (b.half) out << " fill-opacity=\"0.35\" stroke-dasharray=\"5 3\"";
     out << "><title>" << Xml(b.label) << " (piece " << b.index;
     if (b.size >= 0) out << ", size " << static_cast<int>(m.m_sizes.Elements[b.size].SizeNumber);
@@ -289,69 +305,110 @@ SvgCounts WriteSvg(std::ostream& out, const CMarker& m) {
     if (b.half) ++counts.halfs;
   }
   out << "</g>\n";
+}
 
+void WriteCuts(std::ostream& out, const Scene& scene, const Layout& at, SvgCounts& counts) {
   out << "<g class=\"cuts\" stroke=\"" << kCutColour << "\" stroke-width=\"1.4\" stroke-linecap=\"round\">\n";
-  for (const Cut& c : cuts) {
+  for (const Cut& c : scene.cuts) {
     out << "<line class=\"cut\" data-piece=\"" << c.piece << "\" data-line=\""
         << Shortest(c.line.A1) << " " << Shortest(c.line.B1) << " " << Shortest(c.line.A2) << " "
-        << Shortest(c.line.B2) << "\" x1=\"" << Px(X(c.x1)) << "\" y1=\"" << Px(Y(c.y1))
-        << "\" x2=\"" << Px(X(c.x2)) << "\" y2=\"" << Px(Y(c.y2)) << "\"/>\n";
+        << Shortest(c.line.B2) << "\" x1=\"" << Px(at.X(c.x1)) << "\" y1=\"" << Px(at.Y(c.y1))
+        << "\" x2=\"" << Px(at.X(c.x2)) << "\" y2=\"" << Px(at.Y(c.y2)) << "\"/>\n";
     ++counts.cut_lines;
   }
   out << "</g>\n";
+}
 
-  // Labels in the boxes, as large as the box allows (none below 3 px).
+// Labels in the boxes, as large as the box allows (none below 3 px).
+void WriteLabels(std::ostream& out, const Scene& scene, const Layout& at) {
   out << "<g class=\"labels\" text-anchor=\"middle\" dominant-baseline=\"central\" fill=\"#111111\">\n";
-  for (const Box& b : boxes) {
+  for (const Box& b : scene.boxes) {
     if (!b.finite) continue;
-    const double w = std::fabs(b.w) * scale, h = std::fabs(b.h) * scale;
+    const double w = std::fabs(b.at.extent_x) * at.scale, h = std::fabs(b.at.extent_y) * at.scale;
     const double chars = static_cast<double>(std::max<std::size_t>(1, CodePoints(b.label)));
     const double size = std::min({13.0, h * 0.45, w * 0.92 / (0.6 * chars)});
     if (size < 3) continue;
-    out << "<text x=\"" << Px(X(b.cx)) << "\" y=\"" << Px(Y(b.cy)) << "\" font-size=\"" << Px(size)
-        << "\">" << Xml(b.label) << "</text>\n";
+    out << "<text x=\"" << Px(at.X(b.at.centre_x)) << "\" y=\"" << Px(at.Y(b.at.centre_y))
+        << "\" font-size=\"" << Px(size) << "\">" << Xml(b.label) << "</text>\n";
   }
   out << "</g>\n";
+}
 
-  // Legend.
+// The legend's entries, placed row by row.
+class Legend {
+public:
+  Legend(std::ostream& out, const Layout& at) : out_(out), at_(at) {}
+
+  // Moves to the next entry, whose top left corner x() and y() then give.
+  void Next() {
+    x_ = kMargin + static_cast<double>(slot_ % at_.columns) * kEntryWidth;
+    y_ = at_.legend_top + 22 + static_cast<double>(slot_ / at_.columns) * kEntryHeight;
+    ++slot_;
+  }
+  void Swatch(const std::string& fill, const char* extra) {
+    out_ << "<rect class=\"swatch\" x=\"" << Px(x_) << "\" y=\"" << Px(y_)
+         << "\" width=\"14\" height=\"14\" fill=\"" << fill << "\"" << extra
+         << " stroke=\"#333333\" stroke-width=\"0.8\"";
+  }
+  std::ostream& Text(double indent) {
+    return out_ << "<text x=\"" << Px(x_ + indent) << "\" y=\"" << Px(y_ + 11) << "\">";
+  }
+  double x() const { return x_; }
+  double y() const { return y_; }
+
+private:
+  std::ostream& out_;
+  const Layout& at_;
+  std::size_t slot_ = 0;
+  double x_ = 0, y_ = 0;
+};
+
+void WriteLegend(std::ostream& out, const CMarker& m, const Scene& scene, const Layout& at) {
+  const std::size_t size_count = m.m_sizes.Elements.GetSize();
   out << "<g class=\"legend\" font-size=\"12\">\n";
-  out << "<text x=\"" << Px(margin) << "\" y=\"" << Px(legend_top + 10)
+  out << "<text x=\"" << Px(kMargin) << "\" y=\"" << Px(at.legend_top + 10)
       << "\" font-weight=\"bold\">Sizes</text>\n";
-  std::size_t slot = 0;
-  auto place = [&](double& x, double& y) {
-    x = margin + static_cast<double>(slot % columns) * entry_width;
-    y = legend_top + 22 + static_cast<double>(slot / columns) * entry_height;
-    ++slot;
-  };
-  double x = 0, y = 0;
-  for (std::size_t i = 0; i < listed; ++i) {
-    place(x, y);
-    out << "<rect class=\"swatch\" x=\"" << Px(x) << "\" y=\"" << Px(y) << "\" width=\"14\" height=\"14\" fill=\""
-        << SizeColour(i) << "\" stroke=\"#333333\" stroke-width=\"0.8\"/>";
-    out << "<text x=\"" << Px(x + 20) << "\" y=\"" << Px(y + 11) << "\">size "
-        << static_cast<int>(m.m_sizes.Elements[i].SizeNumber) << " (" << pieces_of_size[i]
-        << (pieces_of_size[i] == 1 ? " piece" : " pieces") << ")</text>\n";
+  Legend legend(out, at);
+  for (std::size_t i = 0; i < at.listed; ++i) {
+    legend.Next();
+    legend.Swatch(SizeColour(i), "");
+    out << "/>";
+    legend.Text(20) << "size " << static_cast<int>(m.m_sizes.Elements[i].SizeNumber) << " ("
+                    << scene.pieces_of_size[i]
+                    << (scene.pieces_of_size[i] == 1 ? " piece" : " pieces") << ")</text>\n";
   }
-  if (size_count > listed) {
-    place(x, y);
-    out << "<text x=\"" << Px(x) << "\" y=\"" << Px(y + 11) << "\">and " << (size_count - listed)
-        << " more sizes</text>\n";
+  if (size_count > at.listed) {
+    legend.Next();
+    legend.Text(0) << "and " << (size_count - at.listed) << " more sizes</text>\n";
   }
-  place(x, y);
-  out << "<rect class=\"swatch\" x=\"" << Px(x) << "\" y=\"" << Px(y)
-      << "\" width=\"14\" height=\"14\" fill=\"#9e9e9e\" fill-opacity=\"0.35\" stroke=\"#333333\" "
-         "stroke-width=\"0.8\" stroke-dasharray=\"5 3\"/>";
-  out << "<text x=\"" << Px(x + 20) << "\" y=\"" << Px(y + 11) << "\">half piece</text>\n";
-  place(x, y);
-  out << "<path d=\"M" << Px(x) << " " << Px(y + 7) << " h14\" stroke=\"" << kCutColour
-      << "\" stroke-width=\"1.4\"/>";
-  out << "<text x=\"" << Px(x + 20) << "\" y=\"" << Px(y + 11) << "\">cut line (shifted)</text>\n";
-  place(x, y);
-  out << "<rect class=\"swatch\" x=\"" << Px(x) << "\" y=\"" << Px(y)
-      << "\" width=\"14\" height=\"14\" fill=\"" << kNoSizeColour
-      << "\" stroke=\"#333333\" stroke-width=\"0.8\"/>";
-  out << "<text x=\"" << Px(x + 20) << "\" y=\"" << Px(y + 11) << "\">in no size</text>\n";
+  legend.Next();
+  legend.Swatch("#9e9e9e", " fill-opacity=\"0.35\"");
+  out << " stroke-dasharray=\"5 3\"/>";
+  legend.Text(20) << "half piece</text>\n";
+  legend.Next();
+  out << "<path d=\"M" << Px(legend.x()) << " " << Px(legend.y() + 7) << " h14\" stroke=\""
+      << kCutColour << "\" stroke-width=\"1.4\"/>";
+  legend.Text(20) << "cut line (shifted)</text>\n";
+  legend.Next();
+  legend.Swatch(kNoSizeColour, "");
+  out << "/>";
+  legend.Text(20) << "in no size</text>\n";
   out << "</g>\n";
+}
+
+}  // namespace
+
+SvgCounts WriteSvg(std::ostream& out, const CMarker& m) {
+  SvgCounts counts;
+  const unsigned code_page = AnsiCodePage();
+  const Scene scene = MakeScene(m, code_page);
+  const Layout at = MakeLayout(scene, m.m_sizes.Elements.GetSize());
+  counts.left_out = scene.left_out;
+  WriteTitle(out, m, scene, at, code_page);
+  WritePieces(out, m, scene, at, counts);
+  WriteCuts(out, scene, at, counts);
+  WriteLabels(out, scene, at);
+  WriteLegend(out, m, scene, at);
   if (counts.left_out > 0) {
     out << "<desc>" << counts.left_out
         << " pieces or cut lines have coordinates that are not finite and are not drawn</desc>\n";

@@ -1,0 +1,34 @@
+// The one way a document is opened and walked: bounded by its size, with COM
+// held while it is open.
+
+#include "entry/com_scope.h"
+#include "entry/walk.h"
+#include "storage/compound_file.h"
+#include "storage/storage.h"
+
+namespace lumerca {
+
+bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& report,
+                 std::string* why, const std::function<void()>& opened) {
+  [[maybe_unused]] ComScope com;  // COM for this thread while the document is open
+  std::error_code size_error;
+  const std::uint64_t size = std::filesystem::file_size(file, size_error);
+  if (size_error) {
+    if (why) *why = storage::FileErrorText(size_error);
+    return false;
+  }
+  std::unique_ptr<storage::Storage> root = storage::OpenDocument(file, why);
+  if (!root) return false;
+  if (opened) opened();
+  WalkStorage(model, *root, &report, LimitsFor(size));
+  return true;  // the document is closed here, before COM
+}
+
+std::unique_ptr<storage::Storage> OpenAndWalk(std::span<const std::byte> bytes, CMarker& model,
+                                              WalkReport& report) {
+  std::unique_ptr<storage::Storage> root = storage::OpenCompoundFile(bytes);
+  if (root) WalkStorage(model, *root, &report, LimitsFor(bytes.size()));
+  return root;
+}
+
+}  // namespace lumerca
