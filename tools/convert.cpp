@@ -1,6 +1,6 @@
 #include "tools/convert.h"
 
-#include "tools/ansi_text.h"
+#include "platform/codepage.h"
 
 #include <chrono>
 #include <new>
@@ -55,7 +55,7 @@ Outcome Describe(const ImportResult& result) {
     outcome.notes.push_back(d.path.empty() ? d.message : d.path + ": " + d.message);
   }
   outcome.stored_name = result.name;
-  outcome.name = AnsiToUtf8(result.name, AnsiCodePage());
+  outcome.name = platform::AnsiToUtf8(result.name, AnsiCodePage());
   outcome.counts = result.counts;
   return outcome;
 }

@@ -4,7 +4,7 @@
 #include "output/model_index.h"
 #include "output/normalize.h"
 #include "storage/storage.h"
-#include "tools/ansi_text.h"
+#include "platform/codepage.h"
 
 #include <lumerca/marker.h>
 
@@ -62,13 +62,13 @@ json Hex(const unsigned char (&bytes)[N]) {
 
 template <std::size_t N>
 json Text(const char (&field)[N]) {
-  return AnsiToUtf8(FieldText(field), AnsiCodePage());
+  return platform::AnsiToUtf8(output::FieldText(field), AnsiCodePage());
 }
 
 // NormalizeName of a text field, as the output files write it.
 template <std::size_t N>
 json Normalized(const char (&field)[N]) {
-  return AnsiToUtf8(NormalizeName(FieldText(field)), AnsiCodePage());
+  return platform::AnsiToUtf8(NormalizeName(output::FieldText(field)), AnsiCodePage());
 }
 
 // ------------------------------------------------------------ the walk

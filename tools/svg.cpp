@@ -1,7 +1,7 @@
 #include "tools/svg.h"
 
 #include "output/model_index.h"
-#include "tools/ansi_text.h"
+#include "platform/codepage.h"
 
 #include <lumerca/marker.h>
 
@@ -153,7 +153,7 @@ Box MakeBox(Scene& scene, const CMarker& m, std::size_t j, bool half, unsigned c
       ++scene.pieces_of_size[static_cast<std::size_t>(croix.SizeIndex)];
     }
     if (m.m_classes.Elements.Contains(croix.ClassIndex)) {
-      box.label = AnsiToUtf8(FieldText(m.m_classes.Elements[croix.ClassIndex].Name), code_page);
+      box.label = platform::AnsiToUtf8(output::FieldText(m.m_classes.Elements[croix.ClassIndex].Name), code_page);
     }
   }
   box.finite = Finite(box.at.centre_x, box.at.centre_y, box.at.extent_x, box.at.extent_y);
@@ -262,7 +262,7 @@ void WriteTitle(std::ostream& out, const CMarker& m, const Scene& scene, const L
       << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n";
   out << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
-  const std::string name = AnsiToUtf8(FieldText(m.Name), code_page);
+  const std::string name = platform::AnsiToUtf8(output::FieldText(m.Name), code_page);
   const std::size_t piece_count = m.m_pieces.GetSize(), size_count = m.m_sizes.Elements.GetSize();
   const std::size_t cut_count = scene.cuts.size();
   char summary[160];
