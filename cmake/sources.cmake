@@ -71,5 +71,3 @@ endif()
 lumerca_subsystem(lumerca_readers lumerca_storage)
 lumerca_subsystem(lumerca_output lumerca_readers lumerca_platform)
 lumerca_subsystem(lumerca_entry lumerca_output lumerca_readers lumerca_storage lumerca_platform)
-# The version that lumerca::Version() returns is the project's.
-target_compile_definitions(lumerca_entry PRIVATE "LUMERCA_VERSION=\"${PROJECT_VERSION}\"")

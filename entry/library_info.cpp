@@ -1,9 +1,9 @@
 // What the library says of itself.
 #include <lumerca/marker.h>
+#include <lumerca/version.h>
 
 namespace lumerca {
 
-// LUMERCA_VERSION is the project's version, given by the build.
-const char* Version() noexcept { return LUMERCA_VERSION; }
+const char* Version() noexcept { return LUMERCA_MARKER_VERSION_STRING; }
 
 }  // namespace lumerca

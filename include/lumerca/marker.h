@@ -5,6 +5,7 @@
 // position file "posimport.txt".
 
 #include <lumerca/export.h>
+#include <lumerca/version.h>
 
 #ifdef __cplusplus
 #include <cstddef>
@@ -94,6 +95,8 @@ LUMERCA_API bool SetAnsiCodePage(unsigned code_page) noexcept;
 // The folder that ImportLumercaFile writes into.
 LUMERCA_API std::filesystem::path FixedOutputFolder();
 
+// The version of the library that runs, "major.minor.patch": its
+// LUMERCA_MARKER_VERSION_STRING, which may differ from the headers' one.
 LUMERCA_API const char* Version() noexcept;
 
 }  // namespace lumerca
