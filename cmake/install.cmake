@@ -94,6 +94,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_NAME lumerca-marker)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+  # What the library and the tool load, from dpkg-shlibdeps; the static
+  # library's users also link ICU, from its development files.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(lumerca_static)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libicu-dev")
+  endif()
 endif()
 include(CPack)

@@ -112,11 +112,21 @@ if(KIND STREQUAL "deb")
     fail("the package depends on itself: ${Depends}")
   endif()
 
-  # Unpacked anywhere, its pkg-config file points into the unpacked tree.
+  # The static library's users link ICU themselves, from its development files.
+  if(STATIC AND NOT "${Depends}, " MATCHES "(^|, )libicu-dev[ ,]")
+    fail("the package of the static library does not depend on libicu-dev: ${Depends}")
+  endif()
+
+  # Unpacked anywhere, its pkg-config file points into the unpacked tree (the
+  # static library's also needs ICU's, from the system's folders).
   run(dpkg-deb -x ${debs} ${WORK}/root)
   if(PKG_CONFIG)
-    run(${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${WORK}/root/usr/${LIBDIR}/pkgconfig PKG_CONFIG_PATH=
-        ${PKG_CONFIG} --cflags --libs lumerca_marker)
+    if(STATIC)
+      set(search PKG_CONFIG_PATH=${WORK}/root/usr/${LIBDIR}/pkgconfig)
+    else()
+      set(search PKG_CONFIG_LIBDIR=${WORK}/root/usr/${LIBDIR}/pkgconfig PKG_CONFIG_PATH=)
+    endif()
+    run(${CMAKE_COMMAND} -E env ${search} ${PKG_CONFIG} --cflags --libs lumerca_marker)
     string(STRIP "${run_output}" flags)
     set(root ${WORK}/root/usr/${LIBDIR}/pkgconfig)
     if(NOT flags MATCHES "^-I${root}/[./]*include -L${root}/[./]*${LIBDIR} -llumerca_marker$")
