@@ -76,5 +76,3 @@ lumerca_subsystem(lumerca_readers lumerca_model lumerca_storage)
 lumerca_subsystem(lumerca_output lumerca_model lumerca_platform)
 lumerca_subsystem(lumerca_entry lumerca_output lumerca_readers lumerca_model lumerca_storage
                   lumerca_platform)
-# The version that lumerca::Version() returns is the project's.
-target_compile_definitions(lumerca_entry PRIVATE "LUMERCA_VERSION=\"${PROJECT_VERSION}\"")

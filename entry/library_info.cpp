@@ -1,13 +1,13 @@
 // What the library says of itself, and its helpers for names and code pages.
 #include <lumerca/marker.h>
+#include <lumerca/version.h>
 
 #include "output/normalize.h"
 #include "platform/codepage.h"
 
 namespace lumerca {
 
-// LUMERCA_VERSION is the project's version, given by the build.
-const char* Version() noexcept { return LUMERCA_VERSION; }
+const char* Version() noexcept { return LUMERCA_MARKER_VERSION_STRING; }
 
 bool IsSupportedCodePage(unsigned code_page) noexcept {
   try {

@@ -11,6 +11,7 @@
 // ImportLumercaFile (at the end of this header).
 
 #include <lumerca/export.h>
+#include <lumerca/version.h>
 
 #ifdef __cplusplus
 #include <lumerca/model.h>
@@ -257,6 +258,8 @@ LUMERCA_API bool SetAnsiCodePage(unsigned code_page) noexcept;
 // The folder that ImportLumercaFile writes into.
 [[nodiscard]] LUMERCA_API std::filesystem::path FixedOutputFolder();
 
+// The version of the library that runs, "major.minor.patch": its
+// LUMERCA_MARKER_VERSION_STRING, which may differ from the headers' one.
 [[nodiscard]] LUMERCA_API const char* Version() noexcept;
 
 }  // namespace lumerca
