@@ -51,18 +51,24 @@ struct MarkerData;
 struct MarkerHeader {
   LUMERCA_MARKER_FIXED_FIELDS(LUMERCA_DETAIL_FIELD)
   LUMERCA_MARKER_TEXTS(LUMERCA_DETAIL_TEXT)
+
+  friend bool operator==(const MarkerHeader&, const MarkerHeader&) = default;
 };
 
 // A record of STYLES (kept, used by no output file).
 struct StyleRecord {
   LUMERCA_STYLE_FIELDS(LUMERCA_DETAIL_FIELD)
   LUMERCA_STYLE_TEXTS(LUMERCA_DETAIL_TEXT)
+
+  friend bool operator==(const StyleRecord&, const StyleRecord&) = default;
 };
 
 // A record of SIZES; its position in the table is its size index.
 struct SizeRecord {
   LUMERCA_SIZE_FIELDS(LUMERCA_DETAIL_FIELD)
   LUMERCA_SIZE_TEXTS(LUMERCA_DETAIL_TEXT)
+
+  friend bool operator==(const SizeRecord&, const SizeRecord&) = default;
 };
 
 // A record of CLASSES: Name is the piece name that the files write
@@ -70,22 +76,30 @@ struct SizeRecord {
 struct ClassRecord {
   LUMERCA_CLASS_FIELDS(LUMERCA_DETAIL_FIELD)
   LUMERCA_CLASS_TEXTS(LUMERCA_DETAIL_TEXT)
+
+  friend bool operator==(const ClassRecord&, const ClassRecord&) = default;
 };
 
 // A record of CROIXES: the size and the class of the pieces that name it.
 struct CroixRecord {
   LUMERCA_CROIX_FIELDS(LUMERCA_DETAIL_FIELD)
+
+  friend bool operator==(const CroixRecord&, const CroixRecord&) = default;
 };
 
 // A record of HALFS: the piece it names is a half piece.
 struct HalfRecord {
   LUMERCA_HALF_FIELDS(LUMERCA_DETAIL_FIELD)
+
+  friend bool operator==(const HalfRecord&, const HalfRecord&) = default;
 };
 
 // A record of PIECES: one placed piece (placement and extent relative to it
 // in the same units as the marker's width).
 struct PieceRecord {
   LUMERCA_PIECE_FIELDS(LUMERCA_DETAIL_FIELD)
+
+  friend bool operator==(const PieceRecord&, const PieceRecord&) = default;
 };
 
 // A cut line as its .CUTS stream holds it, with the offset distance decoded
@@ -93,6 +107,8 @@ struct PieceRecord {
 struct SplitRecord {
   LUMERCA_SPLIT_FIELDS(LUMERCA_DETAIL_FIELD)
   double Offset = 0;
+
+  friend bool operator==(const SplitRecord&, const SplitRecord&) = default;
 };
 
 // One .CUTS stream: the cut lines of the piece PieceIndex (the number that
@@ -102,6 +118,8 @@ struct CutsElement {
   LUMERCA_CUTS_HEADER_FIELDS(LUMERCA_DETAIL_FIELD)
   std::uint16_t PieceIndex = 0;
   std::vector<SplitRecord> Splits;
+
+  friend bool operator==(const CutsElement&, const CutsElement&) = default;
 };
 
 #undef LUMERCA_DETAIL_FIELD
@@ -113,6 +131,8 @@ template <class Record>
 struct Table {
   std::int16_t Count = 0;
   std::vector<Record> Records;
+
+  friend bool operator==(const Table&, const Table&) = default;
 };
 
 // Calls f(name, value) for every field of a record in stream order, the fixed
@@ -146,6 +166,8 @@ LUMERCA_DETAIL_FOR_EACH_FIELD(SplitRecord, LUMERCA_SPLIT_FIELDS, LUMERCA_DETAIL_
 struct CutLine {
   float A1 = 0, B1 = 0, A2 = 0, B2 = 0;
   int Side = 0;  // the lowest bit of Kind
+
+  friend bool operator==(const CutLine&, const CutLine&) = default;
 };
 
 // A placed piece with what the output files derive from it.
@@ -171,6 +193,8 @@ struct Piece {
   // Its cut lines as the position file writes them: the element's first
   // SplitCount cut lines, each moved as its Kind says.
   std::vector<CutLine> cut_lines;
+
+  friend bool operator==(const Piece&, const Piece&) = default;
 };
 
 // A size as the model-and-order file lists it.
@@ -186,6 +210,8 @@ struct SizeModel {
                                     // "-" and the index for a name already taken)
   Kind kind = Kind::Empty;
   std::size_t pieces = 0;           // its pieces that the files list (half pieces left out)
+
+  friend bool operator==(const SizeModel&, const SizeModel&) = default;
 };
 
 // A marker as read from a marker file, and what the output files derive from
