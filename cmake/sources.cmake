@@ -30,6 +30,7 @@ set(lumerca_readers_sources
 
 set(lumerca_output_sources
   output/fixed_format.cpp
+  output/float_text.cpp
   output/model_order_writer.cpp
   output/normalize.cpp
   output/position_writer.cpp
@@ -41,6 +42,7 @@ set(lumerca_entry_sources
   entry/marker_view.cpp
   entry/module_win.cpp
   entry/open_and_walk.cpp
+  entry/picture.cpp
   entry/read.cpp
   entry/walk.cpp)
 
@@ -74,5 +76,21 @@ endif()
 lumerca_subsystem(lumerca_model)
 lumerca_subsystem(lumerca_readers lumerca_model lumerca_storage)
 lumerca_subsystem(lumerca_output lumerca_model lumerca_platform)
+# Floating-point std::to_chars where the C++ library has it (not in the
+# WebAssembly build's): output/float_text.h takes the C library's exact
+# printf conversions otherwise.
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles([[
+#include <charconv>
+int main() {
+  char text[64];
+  return std::to_chars(text, text + 64, 1.5f).ptr == text ||
+         std::to_chars(text, text + 64, 1.5, std::chars_format::scientific, 16).ptr == text;
+}]] LUMERCA_HAVE_FLOAT_TO_CHARS)
+if(LUMERCA_HAVE_FLOAT_TO_CHARS)
+  target_compile_definitions(lumerca_output PRIVATE LUMERCA_FLOAT_TO_CHARS=1)
+else()
+  target_compile_definitions(lumerca_output PRIVATE LUMERCA_FLOAT_TO_CHARS=0)
+endif()
 lumerca_subsystem(lumerca_entry lumerca_output lumerca_readers lumerca_model lumerca_storage
                   lumerca_platform)
