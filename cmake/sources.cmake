@@ -1,13 +1,17 @@
 # The library's sources, one static library per subsystem folder (tests link
 # only what they exercise); the shared library is all of them together.
 # Sources ending in _win.cpp build only for Windows, those ending in
-# _posix.cpp only elsewhere: each list names both, and lumerca_subsystem
-# keeps the platform's own.
+# _posix.cpp only elsewhere, and those ending in _wasm.cpp only for
+# WebAssembly, where each replaces the _posix.cpp of the same name: each list
+# names them all, and lumerca_subsystem keeps the platform's own.
 
 set(lumerca_platform_sources
+  platform/codepage_ansi_posix.cpp
   platform/codepage_posix.cpp
+  platform/codepage_wasm.cpp
   platform/codepage_win.cpp
   platform/output_folder_posix.cpp
+  platform/output_folder_wasm.cpp
   platform/output_folder_win.cpp)
 
 set(lumerca_storage_sources
@@ -49,9 +53,16 @@ set(lumerca_entry_sources
 function(lumerca_subsystem target)
   set(sources ${${target}_sources})
   if(WIN32)
-    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
-  else()
+    list(FILTER sources EXCLUDE REGEX "_(posix|wasm)\\.cpp$")
+  elseif(EMSCRIPTEN)
     list(FILTER sources EXCLUDE REGEX "_win\\.cpp$")
+    foreach(source ${sources})
+      if(source MATCHES "^(.*)_wasm\\.cpp$")
+        list(REMOVE_ITEM sources "${CMAKE_MATCH_1}_posix.cpp")
+      endif()
+    endforeach()
+  else()
+    list(FILTER sources EXCLUDE REGEX "_(win|wasm)\\.cpp$")
   endif()
   list(TRANSFORM sources PREPEND ${PROJECT_SOURCE_DIR}/)
   add_library(${target} STATIC ${sources})
@@ -64,6 +75,11 @@ endfunction()
 
 if(WIN32)
   lumerca_subsystem(lumerca_platform ole32)
+elseif(EMSCRIPTEN)
+  # The code pages from the table files written when building (cmake/wasm.cmake).
+  lumerca_subsystem(lumerca_platform)
+  target_sources(lumerca_platform PRIVATE ${PROJECT_SOURCE_DIR}/platform/codepage_tables.cpp
+                 ${lumerca_codepage_source})
 else()
   lumerca_subsystem(lumerca_platform ICU::uc ICU::data Threads::Threads)
 endif()

@@ -1,5 +1,7 @@
 #include "readers/splits.h"
 
+#include "platform/bit_cast.h"
+
 #include <bit>
 #include <cmath>
 #include <utility>
@@ -132,7 +134,7 @@ double DecodeOffset(std::uint16_t code) {
   // the precision the calling thread has set.
   if (code == 0) return 0.0;
   const int exponent = code / 128 - 127;  // -127 to 384: always a normal double
-  const double scale = std::bit_cast<double>(static_cast<std::uint64_t>(exponent + 1023) << 52);
+  const double scale = platform::bit_cast<double>(static_cast<std::uint64_t>(exponent + 1023) << 52);
   return kTwoToTheRth128[code % 128] * scale;
 }
 
