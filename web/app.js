@@ -243,7 +243,9 @@
         ui.salvageOffer.hidden = false;
         ui.salvageKeeps.textContent = `Salvage imports ${info.salvage}: what did not arrive reads as zero.`;
       }
-      for (const w of info.warnings) {
+      // As lumerca-import tells them: the warnings of a file imported; of one
+      // that is not, the line above says what stops it.
+      for (const w of info.status === 'imported' ? info.warnings : []) {
         const item = document.createElement('li');
         item.textContent = `${w.path ? `${w.path}: ` : ''}${w.message}` +
           (w.salvage ? ` (salvage imports ${w.salvage})` : '');
@@ -459,6 +461,7 @@
       }
       drawOverlay();
       if (job) job.cancelled = true;
+      delete canvas.dataset.drawn;
       if (scene) start(width, height, ratio);
     }
 
@@ -652,7 +655,7 @@
       canvas.dataset.halfs = String(finished.halfs);
       canvas.dataset.cutLines = String(finished.cutLines);
       canvas.dataset.labels = String(finished.labels);
-      canvas.dataset.zoom = String(v.zoom);
+      canvas.dataset.view = `${v.zoom} ${v.x} ${v.y}`;
       canvas.dataset.drawn = 'true';
       drawOverlay();
       if (marker && !marker.drawn) {
@@ -980,6 +983,10 @@
   });
 
   // ---------------------------------------------------------------- start
+
+  // For scripts that look at the page (its tests): the marker shown, with its
+  // picture's arrays.
+  window.lumercaPage = Object.freeze({current: () => current});
 
   document.body.dataset.state = 'idle';
   const open = new URLSearchParams(window.location.search).getAll('open');
