@@ -16,6 +16,7 @@ for preset in win32 win64; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
+./scripts/test-wasm.sh --build  # the page, whose browser tests run with the native suite
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 echo "Windows test runners (tests wine32.* and wine64.*):"

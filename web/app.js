@@ -292,7 +292,7 @@
     }
   }
 
-  const LARGE_TEXT = 4 << 20;  // larger files' text is shown when its section is opened
+  const LARGE_TEXT = 256 << 10;  // larger files' text is shown when its section is opened
 
   function showFiles(marker) {
     for (const name of FILES) {
@@ -300,11 +300,20 @@
       const pre = ui.files.querySelector(`[data-file="${name}"]`);
       const details = pre.closest('details');
       const link = ui.files.querySelector(`[data-download="${name}"]`);
-      if (!marker.urls[name]) {
-        marker.urls[name] = URL.createObjectURL(new Blob([file.bytes], {type: 'application/octet-stream'}));
-      }
-      link.href = marker.urls[name];
+      // The downloads' copies of the bytes are made once the page has drawn.
       link.download = name;
+      link.dataset.ready = 'false';
+      link.removeAttribute('href');
+      const offer = () => {
+        if (current !== marker) return;
+        if (!marker.urls[name]) {
+          marker.urls[name] = URL.createObjectURL(new Blob([file.bytes], {type: 'application/octet-stream'}));
+        }
+        link.href = marker.urls[name];
+        link.dataset.ready = 'true';
+      };
+      if (marker.urls[name]) offer();
+      else setTimeout(offer, 50);
       ui.files.querySelector(`[data-size="${name}"]`).textContent = `${file.bytes.length.toLocaleString('en')} bytes`;
       const fill = () => {
         if (pre.dataset.markerId === String(marker.id) && pre.dataset.filled === 'true') return;
@@ -468,7 +477,7 @@
     function start(width, height, ratio) {
       pending.width = width;
       pending.height = height;
-      const ctx = pending.getContext('2d');
+      const ctx = pending.getContext('2d', {willReadFrequently: true});
       const s = scene;
       const p = s.picture, st = s.style, a = s.arrays;
       const v = {...view};
@@ -535,15 +544,56 @@
         return true;
       });
 
+      // The cut lines. Where they are at most about a pixel wide on the screen
+      // they are set pixel by pixel into the image (a stroke of hundreds of
+      // thousands of lines costs the canvas seconds); wider, they are stroked
+      // with round caps, a few thousand at a time, each batch drawn before the
+      // time is taken, so that no frame waits long.
       const cutCount = a.cutPieces.length;
+      const lineWidth = st.cutWidth * v.zoom * ratio;
       let c = 0;
+      let batch = 2048;
+      let image = null;
       steps.push((deadline) => {
+        if (lineWidth <= 1.6) {
+          if (!image) image = ctx.getImageData(0, 0, width, height);
+          const pixels = new Uint32Array(image.data.buffer);
+          const cut = st.cutColour;
+          const value = new Uint32Array(new Uint8Array([cut >> 16 & 255, cut >> 8 & 255, cut & 255, 255]).buffer)[0];
+          const k = v.zoom * ratio, ox = v.x * ratio, oy = v.y * ratio;
+          while (c < cutCount) {
+            const end = Math.min(cutCount, c + 4096);
+            for (; c < end; c++) {
+              let x1 = Math.round(a.cuts[4 * c] * k + ox), y1 = Math.round(a.cuts[4 * c + 1] * k + oy);
+              const x2 = Math.round(a.cuts[4 * c + 2] * k + ox), y2 = Math.round(a.cuts[4 * c + 3] * k + oy);
+              if ((x1 < 0 && x2 < 0) || (y1 < 0 && y2 < 0) || (x1 >= width && x2 >= width) ||
+                  (y1 >= height && y2 >= height)) continue;
+              thisJob.cutLines++;
+              const dx = Math.abs(x2 - x1), dy = -Math.abs(y2 - y1);
+              const sx = x1 < x2 ? 1 : -1, sy = y1 < y2 ? 1 : -1;
+              let error = dx + dy;
+              for (let n = 0; n <= 4 * (width + height); n++) {
+                if (x1 >= 0 && y1 >= 0 && x1 < width && y1 < height) pixels[y1 * width + x1] = value;
+                if (x1 === x2 && y1 === y2) break;
+                const e2 = 2 * error;
+                if (e2 >= dy) { error += dy; x1 += sx; }
+                if (e2 <= dx) { error += dx; y1 += sy; }
+              }
+            }
+            if (performance.now() > deadline) break;
+          }
+          if (c < cutCount) return false;
+          ctx.putImageData(image, 0, 0);
+          image = null;
+          return true;
+        }
         ctx.strokeStyle = css(st.cutColour);
         ctx.lineWidth = st.cutWidth;
         ctx.lineCap = 'round';
         while (c < cutCount) {
+          const began = performance.now();
           ctx.beginPath();
-          const end = Math.min(cutCount, c + 4096);
+          const end = Math.min(cutCount, c + batch);
           for (; c < end; c++) {
             const x1 = a.cuts[4 * c], y1 = a.cuts[4 * c + 1], x2 = a.cuts[4 * c + 2], y2 = a.cuts[4 * c + 3];
             if (!inView(Math.min(x1, x2), Math.min(y1, y2), Math.max(x1, x2), Math.max(y1, y2))) continue;
@@ -552,10 +602,13 @@
             ctx.lineTo(x2, y2);
           }
           ctx.stroke();
-          if (performance.now() > deadline) return c >= cutCount;
+          ctx.getImageData(0, 0, 1, 1);  // the batch is drawn now, not at the frame's end
+          const took = performance.now() - began;
+          batch = Math.max(256, Math.min(65536, Math.round(batch * 4 / Math.max(took, 0.5))));
+          if (performance.now() > deadline) break;
         }
         ctx.lineCap = 'butt';
-        return true;
+        return c >= cutCount;
       });
 
       // Labels that are at least 3 pixels high on the screen, as in the picture.
