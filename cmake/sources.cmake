@@ -7,6 +7,7 @@
 set(lumerca_platform_sources
   platform/codepage_posix.cpp
   platform/codepage_win.cpp
+  platform/output_folder.cpp
   platform/output_folder_posix.cpp
   platform/output_folder_win.cpp)
 
