@@ -38,6 +38,12 @@ this machine. Every test prints the runner it used first.
   fuzz-replay TARGET
              the Windows build of a fuzz target over its corpus and
              regressions
+  output-faults
+             every step of writing and committing a pair made to fail, and
+             stopped as a kill stops it; a process that ends between its two
+             renames: the folder holds the
+             earlier pair or the new one, and the next import settles and
+             removes what was left (lumerca-fault-checks)
 """
 
 import argparse
@@ -977,8 +983,26 @@ def cmd_fuzz_replay(ctx):
     print(f"{exe}: {inputs} inputs replayed")
 
 
+# -- output faults ----------------------------------------------------------
+
+def cmd_output_faults(ctx):
+    ctx.runner()
+    work = ctx.work / "output-faults"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    failures = []
+    for check in ("commit", "dead"):
+        code, out, err = ctx.wine("lumerca-fault-checks.exe", check, win_path(work / check))
+        print(out, end="")
+        if code != 0:
+            failures.append(f"lumerca-fault-checks {check} failed ({code}):\n{out}{err}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
 COMMANDS = {
     "setup": cmd_setup,
+    "output-faults": cmd_output_faults,
     "convert": cmd_convert,
     "storage": cmd_storage,
     "storage-name-order": cmd_storage_name_order,
