@@ -7,6 +7,8 @@
 set(lumerca_platform_sources
   platform/codepage_posix.cpp
   platform/codepage_win.cpp
+  platform/input_file_posix.cpp
+  platform/input_file_win.cpp
   platform/output_folder.cpp
   platform/output_folder_posix.cpp
   platform/output_folder_win.cpp)

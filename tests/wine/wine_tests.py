@@ -38,12 +38,13 @@ this machine. Every test prints the runner it used first.
   fuzz-replay TARGET
              the Windows build of a fuzz target over its corpus and
              regressions
-  output-faults
+  fault-checks
              every step of writing and committing a pair made to fail, and
              stopped as a kill stops it; a process that ends between its two
-             renames: the folder holds the
-             earlier pair or the new one, and the next import settles and
-             removes what was left (lumerca-fault-checks)
+             renames: the folder holds the earlier pair or the new one, and
+             the next import settles and removes what was left; a named pipe,
+             a device and a folder given as the marker file are refused at
+             once (lumerca-fault-checks)
 """
 
 import argparse
@@ -983,15 +984,15 @@ def cmd_fuzz_replay(ctx):
     print(f"{exe}: {inputs} inputs replayed")
 
 
-# -- output faults ----------------------------------------------------------
+# -- fault checks -----------------------------------------------------------
 
-def cmd_output_faults(ctx):
+def cmd_fault_checks(ctx):
     ctx.runner()
-    work = ctx.work / "output-faults"
+    work = ctx.work / "fault-checks"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     failures = []
-    for check in ("commit", "dead"):
+    for check in ("input", "commit", "dead"):
         code, out, err = ctx.wine("lumerca-fault-checks.exe", check, win_path(work / check))
         print(out, end="")
         if code != 0:
@@ -1002,7 +1003,7 @@ def cmd_output_faults(ctx):
 
 COMMANDS = {
     "setup": cmd_setup,
-    "output-faults": cmd_output_faults,
+    "fault-checks": cmd_fault_checks,
     "convert": cmd_convert,
     "storage": cmd_storage,
     "storage-name-order": cmd_storage_name_order,

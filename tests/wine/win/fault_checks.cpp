@@ -9,6 +9,8 @@
 //           (tests/support/commit_faults.h)
 //   dead    a process that ends between putting its two files in place: the
 //           next import puts the second in place and removes the rest
+//   input   a named pipe (with a server waiting), a device and a folder given
+//           as the marker file are refused at once, without reading them
 //
 // Prints one line per check; exit status 0 when all pass.
 
@@ -156,18 +158,80 @@ void CheckDead(const fs::path& work, const std::string& self) {
              "; the next import " + (settled ? "settled it" : "did not settle it"));
 }
 
+// Imports `path` on a thread of its own; false when it does not end in two
+// minutes (a margin that only catches a hang).
+bool ImportWithin(const fs::path& path, const fs::path& out, lumerca::ImportResult& result) {
+  struct Call {
+    fs::path path, out;
+    lumerca::ImportResult result;
+  } call{path, out, {}};
+  const HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* argument) -> DWORD {
+        auto* c = static_cast<Call*>(argument);
+        c->result = lumerca::ImportMarker(c->path, "", c->out);
+        return 0;
+      },
+      &call, 0, nullptr);
+  if (thread == nullptr) return false;
+  const bool ended = WaitForSingleObject(thread, 120000) == WAIT_OBJECT_0;
+  if (!ended) return false;  // the thread is left hanging; the process ends with the check
+  CloseHandle(thread);
+  result = call.result;
+  return true;
+}
+
+std::string Reason(const lumerca::ImportResult& result) {
+  for (const auto& d : result.diagnostics) {
+    if (d.kind == lumerca::Diagnostic::Kind::ImportFailed) return d.message;
+  }
+  return "";
+}
+
+void CheckInput(const fs::path& work) {
+  const fs::path out = work / "out";
+  fs::create_directories(out);
+  const std::wstring pipe_name = L"\\\\.\\pipe\\lumerca-fault-checks-" + std::to_wstring(GetCurrentProcessId());
+  const HANDLE server = CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                         4096, 4096, 0, nullptr);
+  if (server == INVALID_HANDLE_VALUE) {
+    Report("input", false, "cannot create a named pipe");
+    return;
+  }
+  const struct {
+    const char* what;
+    fs::path path;
+    const char* why;
+  } cases[] = {
+      {"a named pipe", fs::path(pipe_name), "it is a named pipe, not a file"},
+      {"a device", fs::path(L"NUL"), "it is a device, not a file"},
+      {"a folder", work, "it is a folder, not a file"},
+  };
+  for (const auto& c : cases) {
+    lumerca::ImportResult result;
+    const bool ended = ImportWithin(c.path, out, result);
+    const bool ok = ended && result.status == lumerca::ImportStatus::CannotOpen && Reason(result) == c.why;
+    Report((std::string("input: ") + c.what).c_str(), ok,
+           ended ? "  " + std::string(lumerca::StatusText(result.status)) + ": " + Reason(result) : "  it hung");
+    if (!ended) ExitProcess(1);
+  }
+  CloseHandle(server);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "die") == 0) return Die(argv[2], argv[3]);
   if (argc != 3) {
-    std::fputs("usage: lumerca-fault-checks commit|dead WORK\n", stderr);
+    std::fputs("usage: lumerca-fault-checks commit|dead|input WORK\n", stderr);
     return 2;
   }
   const fs::path work = argv[2];
   fs::create_directories(work);
   if (std::strcmp(argv[1], "commit") == 0) {
     CheckCommit(work);
+  } else if (std::strcmp(argv[1], "input") == 0) {
+    CheckInput(work);
   } else if (std::strcmp(argv[1], "dead") == 0) {
     char self[MAX_PATH];
     const DWORD units = GetModuleFileNameA(nullptr, self, MAX_PATH);
