@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -261,6 +262,88 @@ TEST_F(ArchiveTest, LinksPipesAndTheOutputFolderInsideTheArchive) {
   }
   EXPECT_NE(err_.find("/out: the output folder, not converted"), std::string::npos) << err_;
   EXPECT_EQ(ReadFile(marker).size(), MarkerFile(BlouseMarker()).size());
+}
+
+std::string LastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  const std::size_t end = text.rfind('\n');
+  return end == std::string::npos ? text : text.substr(end + 1);
+}
+
+// Makes `levels` nested folders of `name` below `root` (with descriptors, so
+// that paths longer than the system allows can be made), with `file` holding
+// `bytes` in the folders of the levels listed.
+void MakeDeepTree(const fs::path& root, const std::string& name, int levels, const std::vector<int>& with_file,
+                  const std::string& file, const ByteVector& bytes) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int level = 1; level <= levels; ++level) {
+    ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+    const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+    if (std::find(with_file.begin(), with_file.end(), level) == with_file.end()) continue;
+    const int out = ::openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::write(out, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(out);
+  }
+  ::close(fd);
+}
+
+// Removes what is below the folder `fd` and closes it, however deep.
+void RemoveBelow(int fd) {
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    if (::unlinkat(::dirfd(listing), name.c_str(), 0) == 0) continue;
+    const int below = ::openat(::dirfd(listing), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (below < 0) continue;
+    RemoveBelow(below);
+    ::unlinkat(::dirfd(listing), name.c_str(), AT_REMOVEDIR);
+  }
+  ::closedir(listing);
+}
+
+// A folder whose path is longer than the system allows is not passed over:
+// it fails, with the reason, on standard error and in the report, and the
+// files above it are converted.
+TEST_F(ArchiveTest, PathsLongerThanTheSystemAllowsFail) {
+  const std::string name(200, 'd');
+  const fs::path archive = dir() / "archive";
+  fs::create_directories(archive);
+  // Level 21 is the first whose path passes 4,096 bytes, whatever the test
+  // folder's path.
+  MakeDeepTree(archive, name, 24, {5, 19, 21, 24}, "m.mrk", MarkerFile(BlouseMarker()));
+  const fs::path report = dir() / "report.csv";
+  const int status = Run({"-o", out().string(), "--report", report.string(), archive.string()});
+  RemoveBelow(::open(archive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+
+  EXPECT_EQ(status, 1) << err_;
+  const Rows rows = ParseCsv(ReadFile(report));
+  ASSERT_GE(rows.size(), 3u);
+  std::size_t imported = 0, unreachable = 0;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    imported += rows[i][1] == "imported";
+    if (rows[i][7].find("File name too long") != std::string::npos) {
+      ++unreachable;
+      EXPECT_EQ(rows[i][1], "cannot open");
+      EXPECT_GT(rows[i][0].size(), 4096u - name.size());
+      EXPECT_NE(err_.find(rows[i][0] + ": cannot be reached: File name too long"), std::string::npos) << err_;
+    }
+  }
+  EXPECT_GE(imported, 1u);  // level 5; level 19 too where its output path fits
+  EXPECT_EQ(unreachable, 1u);
+  EXPECT_NE(LastLine(err_).find("failed; 1 cannot be reached"), std::string::npos) << LastLine(err_);
 }
 
 // Files given one by one keep their folders <name>/ and <name>-2/; a name
