@@ -114,12 +114,13 @@ protected:
     return pid;
   }
 
-  // The exit status; 128 + the signal's number for a tool killed by one.
+  // The exit status; 256 + the signal's number for a tool killed by one
+  // (what no exit status can be).
   static int Wait(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
   }
 
   int Run(const std::vector<std::string>& args) {
@@ -423,9 +424,11 @@ TEST_F(ArchiveTest, QuietAndTerminalProgress) {
   EXPECT_NE(shown.find("lumerca-import: 2 imported"), std::string::npos) << shown;
 }
 
-// A stop signal in the middle of a long run: the conversions running finish,
-// none starts after; every folder holds a complete pair or is not there, no
-// temporary file is left, and the report has a row for each file finished.
+// A stop signal in the middle of a long run (Ctrl-C, SIGTERM, or SIGHUP when
+// the terminal goes away): the conversions running finish, none starts
+// after; every folder holds a complete pair or is not there, no temporary
+// file is left, the report has a row for each file finished, and the tool
+// ends with 128 + the signal's number after the summary.
 TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
   const ByteVector jacket = MarkerFile(JacketMarker());
   const std::size_t files = 600;
@@ -440,7 +443,7 @@ TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
   const std::string orders = ReadFile(reference / "csvimprt.txt");
   const std::string positions = ReadFile(reference / "posimport.txt");
 
-  for (const int signal_number : {SIGINT, SIGTERM}) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     fs::remove_all(out());
     const fs::path report = dir() / "report.csv";
@@ -481,6 +484,43 @@ TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
                   .find("stopped by a signal: " + std::to_string(files + 1 - rows.size()) + " of 600"),
               std::string::npos);
   }
+}
+
+// Standard error a pipe whose reader is gone (`2>&1 | head -2`): the first
+// line written raises SIGPIPE, which stops the run as SIGTERM does; the
+// files finished have their rows and complete pairs, none has a temporary
+// file left, and the tool ends with 141.
+TEST_F(ArchiveTest, ABrokenPipeStopsTheRunAsSigtermDoes) {
+  const ByteVector jacket = MarkerFile(JacketMarker());
+  const std::size_t files = 600;
+  for (std::size_t i = 0; i < files; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "m%03zu.mrk", i);
+    Put(name, jacket);
+  }
+  int channel[2];
+  ASSERT_EQ(::pipe(channel), 0);
+  ::close(channel[0]);  // no reader at all
+  const fs::path report = dir() / "report.csv";
+  const pid_t pid = Start({"-j", "2", "-o", out().string(), "--report", report.string(),
+                           (dir() / "archive").string()},
+                          channel[1]);
+  ::close(channel[1]);
+  ASSERT_EQ(Wait(pid), 128 + SIGPIPE);
+
+  const Rows rows = ParseCsv(ReadFile(report));
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.size(), files + 1) << "conversions went on after the signal";
+  std::size_t folders = 0;
+  for (const auto& entry : fs::directory_iterator(out())) {
+    ++folders;
+    EXPECT_TRUE(fs::exists(entry.path() / "csvimprt.txt")) << entry.path();
+    EXPECT_TRUE(fs::exists(entry.path() / "posimport.txt")) << entry.path();
+    EXPECT_EQ(std::distance(fs::directory_iterator(entry.path()), fs::directory_iterator()), 2)
+        << entry.path() << " holds a temporary file";
+  }
+  EXPECT_EQ(folders, rows.size() - 1);
+  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i][1], "imported");
 }
 
 }  // namespace
