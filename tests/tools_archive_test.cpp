@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -367,6 +368,104 @@ TEST_F(ArchiveTest, FilesGivenOneByOne) {
   EXPECT_EQ(out_, "imported " + blouse.string() + " as B------2 into " + (alone / "csvimprt.txt").string() +
                       " and " + (alone / "posimport.txt").string() + "\n");
   EXPECT_EQ(err_, "");
+  // -q: nothing but what fails.
+  EXPECT_EQ(Run({"-q", "-o", alone.string(), blouse.string()}), 0) << err_;
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "");
+
+  // A file that is not imported leaves none of the folders made for it,
+  // alone or with others.
+  const auto text = Put("notes.txt", {'n', 'o'});
+  EXPECT_EQ(Run({"-o", (dir() / "made" / "for" / "it").string(), text.string()}), 1) << err_;
+  EXPECT_FALSE(fs::exists(dir() / "made"));
+  EXPECT_EQ(Run({"-o", (dir() / "made" / "for" / "them").string(), text.string(), text.string()}), 1) << err_;
+  EXPECT_FALSE(fs::exists(dir() / "made"));
+}
+
+// Whether `text` is UTF-8 throughout.
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// File names are shown escaped on standard error, whether or not it is a
+// terminal: a line end in a name cannot forge a line, an escape character
+// cannot command the terminal, bytes that are not UTF-8 show as \xNN. The
+// report quotes a line end as it is and writes those bytes as \xNN, so that
+// it stays UTF-8.
+TEST_F(ArchiveTest, NamesCannotForgeLinesOrCommandTheTerminal) {
+  const std::string text = "not a marker";
+  const ByteVector bytes(text.begin(), text.end());
+  Put("bad\nforged: 99 imported.mrk", bytes);
+  Put("esc\x1b[31mred.mrk", bytes);
+  Put("caf\xe9.mrk", MarkerFile(BlouseMarker()));
+  Put("ok-\xc3\xa9.mrk", MarkerFile(BlouseMarker()));  // UTF-8: shown as it is
+  const fs::path archive = dir() / "archive";
+  const fs::path report = dir() / "report.csv";
+  EXPECT_EQ(Run({"-o", out().string(), "--report", report.string(), archive.string()}), 1) << err_;
+
+  std::istringstream lines(err_);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.rfind("lumerca-import: ", 0) == 0 || line.rfind("[", 0) == 0) << line;
+  }
+  EXPECT_EQ(err_.find('\x1b'), std::string::npos) << err_;
+  EXPECT_TRUE(IsUtf8(err_)) << err_;
+  for (const std::string& shown : std::vector<std::string>{"/bad\\nforged: 99 imported.mrk: cannot be opened", "/esc\\x1b[31mred.mrk: cannot",
+                                  "] " + archive.string() + "/caf\\xe9.mrk\n", "/ok-\xc3\xa9.mrk\n"}) {
+    EXPECT_NE(err_.find(shown), std::string::npos) << shown << "\n" << err_;
+  }
+
+  const std::string csv = ReadFile(report);
+  EXPECT_TRUE(IsUtf8(csv));
+  const auto rows = ByPath(ParseCsv(csv));
+  EXPECT_EQ(rows.count(archive.string() + "/bad\nforged: 99 imported.mrk"), 1u);
+  EXPECT_EQ(rows.count(archive.string() + "/esc\x1b[31mred.mrk"), 1u);
+  EXPECT_EQ(rows.count(archive.string() + "/caf\\xe9.mrk"), 1u);
+  EXPECT_EQ(rows.count(archive.string() + "/ok-\xc3\xa9.mrk"), 1u);
+}
+
+// A report that cannot be written is found out at the first row that fails,
+// with the system's reason, and keeps the rows before it whole: on a full
+// device the run does not start; past the largest file the process may
+// write, the run goes on without the report and ends with 1.
+TEST_F(ArchiveTest, AReportThatCannotBeWritten) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const auto blouse = Put("blouse.mrk", MarkerFile(BlouseMarker()));
+  EXPECT_EQ(Run({"-o", out().string(), "--report", "/dev/full", blouse.string(), blouse.string()}), 2);
+  EXPECT_EQ(err_, "lumerca-import: report: cannot write /dev/full: No space left on device\n");
+  EXPECT_EQ(FilesInOutput(), 0u);
+
+  for (int i = 0; i < 20; ++i) Put("many/m" + std::to_string(10 + i) + ".mrk", MarkerFile(BlouseMarker()));
+  const fs::path report = dir() / "report.csv";
+  // 1,024 bytes: more than either output file, less than the report. The
+  // limit is the tool's alone: its standard error goes through a pipe.
+  const std::string command = "(trap '' XFSZ; ulimit -f 2; '" + std::string(kTool) + "' -o '" + out().string() +
+                              "' --report '" + report.string() + "' '" + (dir() / "archive" / "many").string() +
+                              "'; echo $? >'" + (dir() / "status.txt").string() + "') 2>&1 >/dev/null | cat >'" +
+                              (dir() / "stderr.txt").string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  err_ = ReadFile(dir() / "stderr.txt");
+  EXPECT_EQ(ReadFile(dir() / "status.txt"), "1\n") << err_;
+  const std::string said = "lumerca-import: report: cannot write " + report.string() +
+                           ": File too large; no more rows are written\n";
+  const std::size_t at = err_.find(said);
+  ASSERT_NE(at, std::string::npos) << err_;
+  EXPECT_NE(err_.find("[20/20]", at), std::string::npos) << "told only at the end:\n" << err_;
+  const std::string text = ReadFile(report);
+  EXPECT_TRUE(text.ends_with("\r\n"));
+  const Rows rows = ParseCsv(text);
+  EXPECT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.size(), 21u);
+  for (const auto& row : rows) EXPECT_EQ(row.size(), 9u);
+  EXPECT_NE(LastLine(err_).find("20 imported, 0 without pieces, 0 failed"), std::string::npos) << err_;
 }
 
 TEST_F(ArchiveTest, UsageErrors) {
