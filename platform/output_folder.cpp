@@ -26,7 +26,9 @@
 // writing, its temporary files go; forward, its new files still waiting are
 // put in place; back, the earlier files are put back. Each of these steps
 // can be repeated, so that a process killed while it settles leaves work that
-// the next one finishes.
+// the next one finishes. When a final name cannot be settled, the commit
+// fails rather than put its pair where the settling, done later, would put
+// older files over it.
 
 #include "platform/folder_ops.h"
 #include "platform/output_faults.h"
@@ -157,7 +159,7 @@ public:
     // stop, everything stays as a killed process leaves it.
     if (stopped_ || !live_ || settled_) return;
     try {
-      if (Settle(id_, State::Writing, finals_)) RemoveLock();
+      if (Settle(id_, State::Writing, finals_).clean) RemoveLock();
     } catch (const OutputStopped&) {
     }
   }
@@ -230,7 +232,13 @@ public:
   // Puts the new files of `finals` in place, in this order.
   void Commit(const std::vector<std::string>& finals) {
     const std::unique_ptr<Held> folder_lock = folder_->Lock();
-    Recover();
+    // An interrupted commit whose files cannot be put where its state says
+    // would, settled later, put older files over this import's pair: this
+    // one waits for it.
+    if (!Recover()) {
+      throw OutputError("cannot settle what an interrupted import left in " + folder_->Where() +
+                        ": its files cannot be renamed");
+    }
     // Nothing is touched when a folder stands at a final name: no rename
     // replaces it.
     std::vector<bool> existed;
@@ -265,21 +273,23 @@ public:
       } catch (const OutputError&) {
         marked = false;
       }
-      if (marked && Settle(id_, State::Back, finals)) RemoveLock();
+      if (marked && Settle(id_, State::Back, finals).clean) RemoveLock();
       throw;
     }
     settled_ = true;
     // The earlier files go. What cannot be removed stays, with the lock file
     // that says it, for the next import.
-    if (Settle(id_, State::Forward, finals)) RemoveLock();
+    if (Settle(id_, State::Forward, finals).clean) RemoveLock();
     lock_.reset();
   }
 
   // Settles the imports that left their files here when their process
-  // ended. Best effort: what cannot be settled now stays for a later import.
-  void Recover() {
+  // ended. What cannot be settled now stays for a later import. False when
+  // the final names of one that was putting its files in place, or back,
+  // could not be brought to what its state says.
+  bool Recover() {
     std::vector<std::string> names;
-    if (!folder_->List(kPrefix, names)) return;
+    if (!folder_->List(kPrefix, names)) return true;
     struct Abandoned {
       std::string id;
       State state;
@@ -296,11 +306,12 @@ public:
         abandoned.push_back({ours->id, *state, name, std::move(lock)});
       }
     }
-    if (abandoned.empty()) return;
+    if (abandoned.empty()) return true;
     // Listed again now that they are locked: the first listing may have
     // missed a file that an import made while it was taken.
     names.clear();
-    if (!folder_->List(kPrefix, names)) return;
+    if (!folder_->List(kPrefix, names)) return false;
+    bool settled = true;
     for (Abandoned& a : abandoned) {
       std::vector<std::string> finals;
       for (const std::string& name : names) {
@@ -311,10 +322,11 @@ public:
           finals.push_back(*final_name);
         }
       }
-      if (Settle(a.id, a.state, finals)) {
-        Run(OutputStep::RemoveLock, a.lock_name, [&] { return folder_->Remove(a.lock_name); });
-      }
+      const Settled done = Settle(a.id, a.state, finals);
+      settled = settled && done.finals;
+      if (done.clean) Run(OutputStep::RemoveLock, a.lock_name, [&] { return folder_->Remove(a.lock_name); });
     }
+    return settled;
   }
 
   void SyncFolder() {
@@ -355,11 +367,16 @@ private:
     if (!result.ok) Fail("cannot create a file in " + folder_->Where(), result);
   }
 
+  struct Settled {
+    bool finals = true;  // every final name is what the state says
+    bool clean = true;   // nothing of the import is left but its lock file
+  };
+
   // Brings the final names of import `id` to what `state` says, and removes
-  // its temporary files. Every step can be repeated. True when nothing of the
-  // import is left but its lock file.
-  bool Settle(const std::string& id, State state, const std::vector<std::string>& finals) {
-    bool clean = true;
+  // its temporary files. Every step can be repeated.
+  Settled Settle(const std::string& id, State state, const std::vector<std::string>& finals) {
+    Settled settled;
+    bool& clean = settled.clean;
     for (const std::string& final_name : finals) {
       const std::string fresh = TemporaryName(id, final_name, "new");
       const std::string earlier = TemporaryName(id, final_name, "old");
@@ -367,7 +384,7 @@ private:
       const bool waiting = folder_->Kind(fresh) != EntryKind::Missing;
       if (state == State::Forward && waiting) {
         if (!Run(OutputStep::PutInPlace, final_name, [&] { return folder_->Rename(fresh, final_name); }).ok) {
-          clean = false;
+          clean = settled.finals = false;
           continue;
         }
       } else if (state == State::Back) {
@@ -376,14 +393,14 @@ private:
           // file (linked), or nothing (the earlier file moved aside).
           if (!waiting || folder_->Kind(final_name) == EntryKind::Missing) {
             if (!Run(OutputStep::Restore, final_name, [&] { return folder_->Rename(earlier, final_name); }).ok) {
-              clean = false;
+              clean = settled.finals = false;
               continue;
             }
           }
         } else if (folder_->Kind(absent) != EntryKind::Missing && !waiting) {
           // The new file was put where none stood: none stands there again.
           if (!Run(OutputStep::RemoveFinal, final_name, [&] { return folder_->Remove(final_name); }).ok) {
-            clean = false;
+            clean = settled.finals = false;
             continue;
           }
         }
@@ -396,7 +413,7 @@ private:
         }
       }
     }
-    return clean;
+    return settled;
   }
 
   void RemoveLock() {

@@ -113,18 +113,22 @@ public:
         }
         // A stop; then the next import stopped at each of its steps.
         const std::vector<std::vector<Step>> stopped = Scenario(earlier, {{-1, k, false}, {}}, "stop" + at);
-        if (!options_.stops_in_recovery || !earlier) continue;
+        if (!earlier) continue;
         for (long j = 0; j < static_cast<long>(stopped[1].size()); ++j) {
-          // The steps of its recovery: those before its own mark.
-          const OutputStep step = stopped[1][static_cast<std::size_t>(j)].step;
-          if (step == OutputStep::MarkForward) break;
-          if (step != OutputStep::PutInPlace && step != OutputStep::Restore && step != OutputStep::RemoveFinal &&
-              step != OutputStep::RemoveTemporary && step != OutputStep::RemoveLock) {
+          // The steps of the next import's recovery: those before its own
+          // mark. Each made to fail, and (when asked) each stopped.
+          const Step& step = stopped[1][static_cast<std::size_t>(j)];
+          if (step.step == OutputStep::MarkForward) break;
+          if (step.step != OutputStep::PutInPlace && step.step != OutputStep::Restore &&
+              step.step != OutputStep::RemoveFinal && step.step != OutputStep::RemoveTemporary &&
+              step.step != OutputStep::RemoveLock) {
             continue;
           }
-          Scenario(earlier, {{-1, k, false}, {-1, j, false}},
-                   "stop" + at + " and the next import's stop at step " + std::to_string(j) + " (" +
-                       Name(stopped[1][static_cast<std::size_t>(j)]) + ")");
+          const std::string next = " at step " + std::to_string(j) + " (" + Name(step) + ")";
+          Scenario(earlier, {{-1, k, false}, {j, -1, false}}, "stop" + at + " and the next import's failure" + next);
+          if (options_.stops_in_recovery) {
+            Scenario(earlier, {{-1, k, false}, {-1, j, false}}, "stop" + at + " and the next import's stop" + next);
+          }
         }
       }
     }

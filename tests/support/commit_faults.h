@@ -17,7 +17,8 @@ struct CommitFaultOptions {
   // The file system refuses hard links (every link fails), so that the
   // earlier file is moved aside.
   bool links_refused = false;
-  // Stops in the middle of the next import's recovery too (pairs of stops).
+  // After each stop, the next import's recovery is made to fail at each of
+  // its steps; with this, it is also stopped at each (pairs of stops).
   bool stops_in_recovery = true;
 };
 
