@@ -585,6 +585,91 @@ TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
   }
 }
 
+// What a run left in each output folder below `out`.
+struct Leftovers {
+  std::size_t pairs = 0, mixed = 0, partial = 0, temporaries = 0;
+};
+
+Leftovers Survey(const fs::path& out, const std::string (&orders)[2], const std::string (&positions)[2]) {
+  Leftovers seen;
+  for (const auto& entry : fs::recursive_directory_iterator(out)) {
+    if (entry.is_directory()) continue;
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".lumerca-", 0) == 0) ++seen.temporaries;
+    if (name != "csvimprt.txt") continue;
+    const fs::path folder = entry.path().parent_path();
+    if (!fs::exists(folder / "posimport.txt")) {
+      ++seen.partial;
+      continue;
+    }
+    const std::string a = ReadFile(folder / "csvimprt.txt"), b = ReadFile(folder / "posimport.txt");
+    if ((a == orders[0] && b == positions[0]) || (a == orders[1] && b == positions[1])) ++seen.pairs;
+    else ++seen.mixed;
+  }
+  return seen;
+}
+
+// Batches into folders that hold earlier pairs, killed (SIGKILL) once a few,
+// many and most of their rows stand in the report: each leaves at most the
+// one pair whose commit it cut between the two renames mixed (commits take
+// turns), and the next run into the folders settles what they left: every
+// folder holds a complete pair, and nothing else.
+TEST_F(ArchiveTest, KilledBatchesLeaveNothingForTheNextRun) {
+  const std::size_t files = 300;
+  const ByteVector versions[2] = {MarkerFile(BlouseMarker()), MarkerFile(JacketMarker())};
+  const auto numbered = [](const char* prefix, std::size_t n) {
+    std::string name = prefix;
+    name += std::to_string(n);
+    return name;
+  };
+  std::string orders[2], positions[2];
+  for (std::size_t v = 0; v < 2; ++v) {
+    for (std::size_t i = 0; i < files; ++i) {
+      Put(fs::path(numbered("v", v)) / numbered("d", i % 10) / (numbered("m", i) + ".mrk"), versions[v]);
+    }
+    const fs::path alone = dir() / numbered("alone", v);
+    fs::create_directories(alone);
+    ASSERT_EQ(ImportMarker(dir() / "archive" / numbered("v", v) / "d0" / "m0.mrk", "", alone).status,
+              ImportStatus::Imported);
+    orders[v] = ReadFile(alone / "csvimprt.txt");
+    positions[v] = ReadFile(alone / "posimport.txt");
+  }
+  const auto archive = [&](int v) { return (dir() / "archive" / numbered("v", static_cast<std::size_t>(v))).string(); };
+  const fs::path report = dir() / "report.csv";
+  ASSERT_EQ(Run({"-q", "-j", "2", "-o", out().string(), archive(0)}), 0) << err_;
+
+  std::size_t cut = 0;
+  int version = 1;
+  for (const std::size_t rows_before_kill : {3u, 100u, 250u}) {
+    SCOPED_TRACE(rows_before_kill);
+    fs::remove(report);
+    const pid_t pid = Start({"-q", "-j", "2", "-o", out().string(), "--report", report.string(), archive(version)});
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (std::string text; static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) <= rows_before_kill &&
+                           std::chrono::steady_clock::now() < give_up;
+         text = ReadFile(report)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGKILL);
+    const int status = Wait(pid);
+    cut += status == 256 + SIGKILL;
+    const Leftovers left = Survey(out(), orders, positions);
+    EXPECT_LE(left.mixed + left.partial, 1u);
+    version = 1 - version;
+  }
+  EXPECT_GE(cut, 1u) << "no run was killed before it ended";
+
+  ASSERT_EQ(Run({"-q", "-j", "2", "-o", out().string(), archive(version)}), 0) << err_;
+  const Leftovers left = Survey(out(), orders, positions);
+  EXPECT_EQ(left.pairs, files);
+  EXPECT_EQ(left.mixed, 0u);
+  EXPECT_EQ(left.partial, 0u);
+  EXPECT_EQ(left.temporaries, 0u);
+  std::size_t entries = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(out())) entries += !entry.is_directory();
+  EXPECT_EQ(entries, 2 * files) << "something besides the pairs is left";
+}
+
 // Standard error a pipe whose reader is gone (`2>&1 | head -2`): the first
 // line written raises SIGPIPE, which stops the run as SIGTERM does; the
 // files finished have their rows and complete pairs, none has a temporary
