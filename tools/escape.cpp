@@ -12,6 +12,7 @@ void Hex(std::string& out, unsigned char byte) {
   out += text;
 }
 
+#if !defined(_WIN32)
 // The length of the UTF-8 sequence at the start of `text` (well formed: no
 // overlong forms, no surrogates, nothing past U+10FFFF); 0 when there is
 // none.
@@ -41,7 +42,6 @@ std::size_t Utf8Length(std::string_view text) {
   return length;
 }
 
-#if !defined(_WIN32)
 // Bytes: UTF-8 kept, what is not UTF-8 as \xNN.
 std::string BytesUtf8(std::string_view text) {
   std::string out;

@@ -158,21 +158,23 @@ void CheckDead(const fs::path& work, const std::string& self) {
              "; the next import " + (settled ? "settled it" : "did not settle it"));
 }
 
+struct Call {
+  fs::path path, out;
+  lumerca::ImportResult result;
+};
+
+DWORD WINAPI ImportOnThread(void* argument) {
+  auto* c = static_cast<Call*>(argument);
+  c->result = lumerca::ImportMarker(c->path, "", c->out);
+  return 0;
+}
+
 // Imports `path` on a thread of its own; false when it does not end in two
 // minutes (a margin that only catches a hang).
 bool ImportWithin(const fs::path& path, const fs::path& out, lumerca::ImportResult& result) {
-  struct Call {
-    fs::path path, out;
-    lumerca::ImportResult result;
-  } call{path, out, {}};
-  const HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* argument) -> DWORD {
-        auto* c = static_cast<Call*>(argument);
-        c->result = lumerca::ImportMarker(c->path, "", c->out);
-        return 0;
-      },
-      &call, 0, nullptr);
+  static Call call;  // outlives a thread left hanging
+  call = {path, out, {}};
+  const HANDLE thread = CreateThread(nullptr, 0, ImportOnThread, &call, 0, nullptr);
   if (thread == nullptr) return false;
   const bool ended = WaitForSingleObject(thread, 120000) == WAIT_OBJECT_0;
   if (!ended) return false;  // the thread is left hanging; the process ends with the check
