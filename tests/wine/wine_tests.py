@@ -946,6 +946,20 @@ def cmd_tool(ctx):
     if not windows_svg.is_file() or native_svg.read_bytes() != windows_svg.read_bytes():
         failures.append("--svg differs from the native tool's picture")
     print(f"--dump and --svg: {'same' if not failures else 'see failures'}")
+
+    # The report is UTF-8 on Windows too: a name out of ASCII is written from
+    # its UTF-16 name, not in the ANSI code page.
+    named = base / "report" / "caf\u00e9.mrk"
+    named.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(files[0], named)
+    report = base / "report" / "report.csv"
+    code, _, err = ctx.wine("lumerca-import.exe", *batch_options, "-q", "-o", win_path(base / "report" / "out"),
+                            "--report", win_path(report), win_path(named), win_path(files[5]))
+    text = report.read_bytes() if report.is_file() else b""
+    utf8 = named.name.encode() in text
+    if code != 1 or not utf8:
+        failures.append(f"report: exit {code}, the name not in UTF-8:\n{text!r}\n{err}")
+    print(f"report: the name {'in UTF-8' if utf8 else 'not in UTF-8'}")
     if failures:
         raise Failure("\n".join(failures))
 
