@@ -35,6 +35,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
+using namespace lumerca::platform;
+
 namespace fs = std::filesystem;
 using namespace lumerca::bench;
 

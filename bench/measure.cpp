@@ -2,8 +2,11 @@
 
 #include "bench/heap_counter.h"
 #include "entry/import_steps.h"
-#include "entry/marker.h"
+#include "model/marker.h"
 #include "entry/walk.h"
+#include "model/index.h"
+#include "output/normalize.h"
+#include "platform/codepage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +27,12 @@
 #include <unistd.h>
 
 namespace lumerca::bench {
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
+using namespace lumerca::entry;
+using namespace lumerca::output;
+using namespace lumerca::platform;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -99,8 +108,15 @@ ConversionSample Convert(const std::filesystem::path& file, const std::filesyste
     if (model->m_pieces.IsEmpty()) {
       sample.status = 1;
     } else {
-      const std::string name = WriteOutputFiles(*model, out_dir);
-      SetMessage(sample, name);
+      // The write step builds the index and checks the cross-references as an
+      // import does.
+      const ModelIndex index(*model);
+      const std::string bad = CheckIndexes(*model, index);
+      if (!bad.empty()) throw std::runtime_error(bad);
+      const platform::CodePage& code_page = platform::CurrentCodePage();
+      const std::string_view name = FieldText(model->Name);
+      WriteOutputFiles(*model, index, code_page, name, out_dir);
+      SetMessage(sample, NormalizeName(name, code_page));
       if (report.used_damage > 0) sample.status = 4;
     }
     model.reset();

@@ -13,6 +13,8 @@
 #include <vector>
 
 namespace lumerca::bench {
+
+using namespace lumerca::output;
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -20,6 +20,9 @@ set(lumerca_storage_sources
   storage/open_document_win.cpp
   storage/open_errors.cpp)
 
+set(lumerca_model_sources
+  model/index.cpp)
+
 set(lumerca_readers_sources
   readers/header.cpp
   readers/pieces.cpp
@@ -30,18 +33,18 @@ set(lumerca_readers_sources
 
 set(lumerca_output_sources
   output/fixed_format.cpp
-  output/model_index.cpp
   output/model_order_writer.cpp
   output/normalize.cpp
   output/position_writer.cpp
-  output/printf_file.cpp
-  output/validate.cpp)
+  output/printf_file.cpp)
 
 set(lumerca_entry_sources
   entry/import.cpp
   entry/library_info.cpp
+  entry/marker_view.cpp
   entry/module_win.cpp
   entry/open_and_walk.cpp
+  entry/read.cpp
   entry/walk.cpp)
 
 function(lumerca_subsystem target)
@@ -71,8 +74,8 @@ if(WIN32)
 else()
   lumerca_subsystem(lumerca_storage lumerca_platform)
 endif()
-lumerca_subsystem(lumerca_readers lumerca_storage)
-lumerca_subsystem(lumerca_output lumerca_readers lumerca_platform)
-lumerca_subsystem(lumerca_entry lumerca_output lumerca_readers lumerca_storage lumerca_platform)
-# The version that lumerca::Version() returns is the project's.
-target_compile_definitions(lumerca_entry PRIVATE "LUMERCA_VERSION=\"${PROJECT_VERSION}\"")
+lumerca_subsystem(lumerca_model)
+lumerca_subsystem(lumerca_readers lumerca_model lumerca_storage)
+lumerca_subsystem(lumerca_output lumerca_model lumerca_platform)
+lumerca_subsystem(lumerca_entry lumerca_output lumerca_readers lumerca_model lumerca_storage
+                  lumerca_platform)

@@ -1,4 +1,5 @@
-# The 32-bit Windows DLL: what the host application loads.
+# The Windows DLL, lumerca_marker: what the host application loads, made of
+# the same objects as the static library lumerca::marker.
 #
 # - exactly one export, ImportLumercaFile, by its undecorated name (the
 #   module-definition file; the function uses the default cdecl convention);
@@ -16,9 +17,9 @@ list(APPEND lumerca_image_flags $<$<CONFIG:Release,MinSizeRel>:-s>)
 # that the host and the test programs run under Wine without runtime DLLs.
 add_link_options(${lumerca_static_runtime} ${lumerca_image_flags})
 
-target_sources(lumerca_marker PRIVATE ${PROJECT_SOURCE_DIR}/cmake/lumerca_marker.def)
+add_library(lumerca_marker SHARED ${lumerca_objects} ${PROJECT_SOURCE_DIR}/cmake/lumerca_marker.def)
 target_link_options(lumerca_marker PRIVATE ${lumerca_static_runtime} ${lumerca_image_flags})
-set_target_properties(lumerca_marker PROPERTIES PREFIX "" IMPORT_PREFIX "")
+set_target_properties(lumerca_marker PROPERTIES LINKER_LANGUAGE CXX PREFIX "" IMPORT_PREFIX "")
 
 # The COM interface identifiers (IID_IStorage) live in libuuid; the output
 # folder's random temporary names come from bcrypt.
@@ -30,14 +31,14 @@ target_link_libraries(lumerca_marker PRIVATE ole32 uuid bcrypt)
 
 # Windows test programs (run under Wine by the native build's tests/wine).
 if(LUMERCA_BUILD_TESTS)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/wine/win ${CMAKE_BINARY_DIR}/tests/wine/win)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/wine/win ${PROJECT_BINARY_DIR}/tests/wine/win)
 endif()
 
 # The header-only libraries of the command-line tool (CLI11, nlohmann-json)
 # come from the native system's Debian packages; the cross build searches
 # only the mingw-w64 tree, so a folder of links to just those two headers'
 # folders stands in for them.
-set(lumerca_header_only ${CMAKE_BINARY_DIR}/header-only)
+set(lumerca_header_only ${PROJECT_BINARY_DIR}/header-only)
 file(MAKE_DIRECTORY ${lumerca_header_only})
 foreach(folder CLI nlohmann)
   if(EXISTS /usr/include/${folder} AND NOT EXISTS ${lumerca_header_only}/${folder})

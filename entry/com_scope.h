@@ -15,7 +15,7 @@
 //
 // Elsewhere than on Windows there is no COM and the scope does nothing.
 
-namespace lumerca {
+namespace lumerca::entry {
 
 #if defined(_WIN32)
 
@@ -47,4 +47,4 @@ public:
 
 #endif
 
-}  // namespace lumerca
+}  // namespace lumerca::entry

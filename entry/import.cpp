@@ -1,27 +1,24 @@
-// One import: open the document, walk it into a fresh model, check the
-// cross-references, write both files under temporary names and rename them into
-// place together.
+// The write step of an import and the one-step import: the two files of a
+// marker written under temporary names and renamed into place together; what
+// a damaged stream lacks, in words; ImportMarker and ImportLumercaFile.
 
 #include <lumerca/marker.h>
 
 #include "entry/import_steps.h"
-#include "entry/marker.h"
-#include "entry/walk.h"
-#include "output/model_index.h"
+#include "entry/marker_data.h"
 #include "output/normalize.h"
 #include "output/printf_file.h"
 #include "platform/output_folder.h"
-#include "storage/storage.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
-namespace lumerca {
+namespace lumerca::entry {
 namespace {
 
-constexpr std::size_t kMaxNameBytes = 255;
+using readers::StreamRead;
 
 // 32701 as "32,701".
 std::string Grouped(std::uint64_t value) {
@@ -42,19 +39,32 @@ std::string Where(const StreamRead& read) {
   return where;
 }
 
+// Without its count (or a .CUTS stream's header) a stream keeps nothing.
+bool KeepsNothing(const StreamRead& read) {
+  return std::string_view(read.place) == "the record count" ||
+         std::string_view(read.place) == "the header";
+}
+
+bool RecordsLost(const StreamRead& read) {
+  return *read.records != '\0' && !KeepsNothing(read) && read.kept_records < read.declared_records;
+}
+
 }  // namespace
+
+std::string SalvageKeeps(const StreamRead& read) {
+  if (!read.Used()) return "";
+  if (KeepsNothing(read)) return "the file without it";
+  if (!RecordsLost(read)) return "what arrived";
+  if (read.kept_records == 0) return "none of them";
+  return "the " + Grouped(static_cast<std::uint64_t>(read.kept_records));
+}
 
 std::string DamageText(const StreamRead& read, bool salvage) {
   const std::uint64_t short_by = read.declared > read.arrived ? read.declared - read.arrived : 0;
   const std::string bytes = (read.declared_known ? "" : "at least ") + Grouped(short_by) +
                             (short_by == 1 ? " byte" : " bytes");
-  // Without its count (or a .CUTS stream's header) a stream keeps nothing.
-  const bool keeps_nothing = std::string_view(read.place) == "the record count" ||
-                             std::string_view(read.place) == "the header";
-  const bool records_lost = *read.records != '\0' && !keeps_nothing &&
-                            read.kept_records < read.declared_records;
   std::string text;
-  if (records_lost) {
+  if (RecordsLost(read)) {
     text = "holds " + Grouped(static_cast<std::uint64_t>(read.kept_records)) + " of its " +
            Grouped(static_cast<std::uint64_t>(read.declared_records)) + " " + read.records +
            ", ending " + bytes + " before its declared layout " + Where(read);
@@ -64,125 +74,169 @@ std::string DamageText(const StreamRead& read, bool salvage) {
     text = "ends " + bytes + " before its declared layout, " + Where(read);
   }
   if (!read.Used()) return text + " (not used by the output files)";
-  if (keeps_nothing) {
-    return text + (salvage ? "; salvaged: imported without it" : "; not imported (--salvage imports the file without it)");
-  }
-  const std::string kept = !records_lost             ? "what arrived"
-                           : read.kept_records == 0 ? "none of them"
-                                                    : "the " + Grouped(static_cast<std::uint64_t>(read.kept_records));
-  if (salvage) return text + "; salvaged: " + kept + " imported";
-  return text + "; not imported (--salvage imports " + kept + ")";
+  if (!salvage) return text + "; not imported";
+  if (KeepsNothing(read)) return text + "; salvaged: imported without it";
+  return text + "; salvaged: " + SalvageKeeps(read) + " imported";
 }
 
 std::string DamageReason(const WalkReport& report) {
   if (report.used_damage == 0) return "";
   const WalkEntry& first = report.first_used_damage;
-  std::string reason = first.path + ": " + DamageText(first.read, false);
+  std::string reason = first.path + ": " + DamageText(first.read, true);
+  // The verdict goes last, after the count of the other damaged streams.
+  reason.resize(reason.rfind("; salvaged: "));
   if (report.used_damage > 1) {
     reason += "; and " + Grouped(report.used_damage - 1) + " more stream" +
               (report.used_damage > 2 ? "s" : "") + " with data missing";
   }
-  return reason;
+  return reason + "; not imported";
 }
 
 namespace {
 
-Diagnostic ToDiagnostic(const WalkEntry& entry, bool salvage) {
-  using Kind = Diagnostic::Kind;
-  const bool storage = entry.type == static_cast<std::uint32_t>(storage::ElementType::Storage);
-  switch (entry.outcome) {
-    case WalkEntry::Outcome::Short:
-      return {Kind::StreamDamaged, entry.path, DamageText(entry.read, salvage)};
-    case WalkEntry::Outcome::Skipped:
-      return {Kind::StreamSkipped, entry.path, "stream passed over: its name holds no piece number"};
-    case WalkEntry::Outcome::OpenFailed:
-      return storage ? Diagnostic{Kind::StorageUnreadable, entry.path,
-                                  "storage cannot be opened; the rest of its parent was not read"}
-                     : Diagnostic{Kind::StreamUnreadable, entry.path,
-                                  "stream cannot be opened; the rest of its storage was not read"};
-    case WalkEntry::Outcome::EnumFailed:
-      return {Kind::StorageUnreadable, entry.path, "storage cannot be listed; it was not read"};
-    case WalkEntry::Outcome::NextFailed:
-      return {Kind::EnumerationFailed, entry.path,
-              "listing the storage failed part way; the rest of it was not read"};
-    case WalkEntry::Outcome::Overrun:
-      return {Kind::EnumerationFailed, entry.path,
-              "more elements or bytes than the document holds (storages or streams that share "
-              "their contents); the walk stopped here"};
-    default:
-      return {Kind::StreamSkipped, entry.path, "passed over"};
-  }
-}
-
-void Import(const std::filesystem::path& file, std::string_view name,
-            const std::filesystem::path& output_dir, const ImportOptions& options,
-            ImportResult& result) {
-  auto model = std::make_unique<CMarker>();
-  {
-    WalkReport report;
-    std::string why;
-    if (!OpenAndWalk(file, *model, report, &why)) {
-      result.status = ImportStatus::CannotOpen;
-      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", why});
-      return;
-    }
-    for (const auto& entry : report.entries) {
-      result.diagnostics.push_back(ToDiagnostic(entry, options.salvage));
-    }
-    if (report.omitted > 0) {
-      result.diagnostics.push_back({Diagnostic::Kind::StreamSkipped, "",
-                                    std::to_string(report.omitted) + " further problems not listed"});
-    }
-    if (report.used_damage > 0 && !options.salvage) {
-      // A host sees no warning: a marker with pieces, sizes or cut lines
-      // missing would be a marker cut wrong.
-      result.status = ImportStatus::Damaged;
-      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", DamageReason(report)});
-      return;
-    }
-  }
-  if (model->m_pieces.IsEmpty()) {
-    result.status = ImportStatus::NoPieces;
-    return;
-  }
-  name = name.substr(0, std::min({name.size(), kMaxNameBytes, name.find('\0')}));
-  if (!name.empty()) {
-    std::memcpy(model->Name, name.data(), name.size());
-    model->Name[name.size()] = '\0';
-  }
-  result.name = WriteOutputFiles(*model, output_dir, &result.counts);
-  result.status = ImportStatus::Imported;
-}
-
-// Writes one file under a temporary name with `write` and flushes it.
+// Writes one file with `write` into `sink` and hands it every byte.
 template <typename Writer>
-std::unique_ptr<platform::TemporaryFile> WriteFile(platform::OutputFolder& folder,
-                                                   const char* final_name, Writer write) {
-  auto file = folder.CreateTemporary(final_name);
-  CPrintfFile text(*file);
+void WriteInto(platform::TextSink& sink, Writer write) {
+  output::CPrintfFile text(sink);
   write(text);
   text.Close();
-  file->Finish();
-  return file;
+}
+
+// A file written into memory.
+class StringSink final : public platform::TextSink {
+public:
+  explicit StringSink(std::string& text) : text_(text) {}
+  void Write(const char* data, std::size_t size) override { text_.append(data, size); }
+
+private:
+  std::string& text_;
+};
+
+void WriteModelOrder(const model::CMarker& marker, const model::ModelIndex& index,
+                     const platform::CodePage& code_page, std::string_view name,
+                     platform::TextSink& sink) {
+  WriteInto(sink, [&](output::CPrintfFile& text) {
+    output::WriteModelOrderFile(marker, index, code_page, name, text);
+  });
+}
+
+output::PositionCounts WritePositions(const model::CMarker& marker, const model::ModelIndex& index,
+                                      const platform::CodePage& code_page, platform::TextSink& sink) {
+  output::PositionCounts lines;
+  WriteInto(sink, [&](output::CPrintfFile& text) {
+    lines = output::WritePositionFile(marker, index, code_page, text);
+  });
+  return lines;
 }
 
 }  // namespace
 
-std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir,
-                             ImportCounts* counts) {
-  model.ValidateIndexes();
-  // The name handed back is computed before anything is renamed, so that
-  // nothing can fail after the files are in place.
-  std::string normalized = NormalizeName(output::FieldText(model.Name));
+output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
+                                        const model::ModelIndex& index,
+                                        const platform::CodePage& code_page, std::string_view name,
+                                        const std::filesystem::path& output_dir) {
   auto folder = platform::OpenOutputFolder(output_dir);
-  CMarker::PositionCounts lines;
-  auto orders = WriteFile(*folder, "csvimprt.txt",
-                          [&](CPrintfFile& text) { model.WriteModelOrderFile(text); });
-  auto positions = WriteFile(*folder, "posimport.txt",
-                             [&](CPrintfFile& text) { lines = model.WritePositionFile(text); });
+  auto orders = folder->CreateTemporary("csvimprt.txt");
+  WriteModelOrder(marker, index, code_page, name, *orders);
+  orders->Finish();
+  auto positions = folder->CreateTemporary("posimport.txt");
+  const output::PositionCounts lines = WritePositions(marker, index, code_page, *positions);
+  positions->Finish();
   folder->Commit(*orders, *positions);
-  if (counts) *counts = {model.m_sizes.Elements.GetSize(), lines.pieces, lines.cut_lines};
-  return normalized;
+  return lines;
+}
+
+output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
+                                        const model::ModelIndex& index,
+                                        const platform::CodePage& code_page, std::string_view name,
+                                        OutputFiles& files) {
+  StringSink orders(files.csvimprt), positions(files.posimport);
+  WriteModelOrder(marker, index, code_page, name, orders);
+  return WritePositions(marker, index, code_page, positions);
+}
+
+}  // namespace lumerca::entry
+
+namespace lumerca {
+
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 255;
+
+// The caller's name as the marker takes it: up to its first NUL, at most 255
+// bytes.
+std::string_view CallerName(std::string_view name) {
+  return name.substr(0, std::min({name.size(), kMaxNameBytes, name.find('\0')}));
+}
+
+// Runs `write` (which writes both files of a readable marker in the code page
+// and with the name given) and turns what it throws into a status.
+template <typename Write>
+WriteResult WriteWith(const Marker& marker, const WriteOptions& options, Write write) noexcept {
+  WriteResult result;
+  try {
+    const detail::MarkerData& data = detail::MarkerData::Of(marker);
+    if (data.status != ImportStatus::Imported) {
+      result.status = data.status;
+      result.reason = data.reason.empty() ? StatusText(data.status) : data.reason;
+      return result;
+    }
+    const platform::CodePage* code_page =
+        options.code_page == 0 ? data.code_page : platform::CodePage::Find(options.code_page);
+    if (!code_page) {
+      result.status = ImportStatus::UnknownCodePage;
+      result.reason = "code page " + std::to_string(options.code_page) + " is not supported here";
+      return result;
+    }
+    const std::string_view caller = CallerName(options.name);
+    const std::string_view name = caller.empty() ? model::FieldText(data.model.Name) : caller;
+    // The name handed back is computed before anything is written, so that
+    // nothing can fail after the files are in place.
+    std::string normalized = output::NormalizeName(name, *code_page);
+    const output::PositionCounts lines = write(data, *code_page, name);
+    result.status = ImportStatus::Imported;
+    result.name = std::move(normalized);
+    result.counts = {data.model.m_sizes.Elements.GetSize(), lines.pieces, lines.cut_lines};
+  } catch (const platform::OutputError& e) {
+    result = {ImportStatus::OutputFailed, e.what(), {}, {}};
+  } catch (const model::IndexOutOfRange& e) {
+    result = {ImportStatus::CorruptIndex, e.what(), {}, {}};
+  } catch (const std::bad_alloc&) {
+    result = {ImportStatus::OutOfMemory, "memory exhausted", {}, {}};
+  } catch (const std::length_error&) {
+    result = {ImportStatus::OutOfMemory, "memory exhausted", {}, {}};
+  } catch (const std::exception& e) {
+    result = {ImportStatus::OutputFailed, e.what(), {}, {}};
+  } catch (...) {
+    result = {ImportStatus::OutputFailed, "unexpected failure", {}, {}};
+  }
+  return result;
+}
+
+}  // namespace
+
+WriteResult WriteMarker(const Marker& marker, const std::filesystem::path& output_dir,
+                        const WriteOptions& options) noexcept {
+  return WriteWith(marker, options, [&](const detail::MarkerData& data,
+                                        const platform::CodePage& code_page, std::string_view name) {
+    return entry::WriteOutputFiles(data.model, *data.index, code_page, name, output_dir);
+  });
+}
+
+WriteResult WriteMarker(const Marker& marker, OutputFiles& files,
+                        const WriteOptions& options) noexcept {
+  WriteResult result = WriteWith(
+      marker, options,
+      [&](const detail::MarkerData& data, const platform::CodePage& code_page, std::string_view name) {
+        files.csvimprt.clear();
+        files.posimport.clear();
+        return entry::WriteOutputFiles(data.model, *data.index, code_page, name, files);
+      });
+  if (!result.ok()) {
+    files.csvimprt.clear();
+    files.posimport.clear();
+  }
+  return result;
 }
 
 ImportResult ImportMarker(const std::filesystem::path& file, std::string_view name,
@@ -194,29 +248,37 @@ ImportResult ImportMarker(const std::filesystem::path& file, std::string_view na
                           const std::filesystem::path& output_dir,
                           const ImportOptions& options) noexcept {
   ImportResult result;
-  auto fail = [&](ImportStatus status, const char* what) {
-    result.status = status;
+  try {
+    ReadOptions read_options;
+    read_options.salvage = options.salvage;
+    read_options.code_page = options.code_page;
+    ReadResult read = ReadMarker(file, read_options);
+    result.diagnostics = std::move(read.warnings);
+    if (!read.ok()) {
+      result.status = read.status;
+      // A file without pieces says so by its status alone.
+      if (read.status != ImportStatus::NoPieces) {
+        result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", std::move(read.reason),
+                                      std::move(read.salvage)});
+      }
+      return result;
+    }
+    WriteOptions write_options;
+    write_options.name = std::string(CallerName(name));
+    WriteResult written = WriteMarker(read.marker, output_dir, write_options);
+    result.status = written.status;
+    if (!written.ok()) {
+      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", std::move(written.reason), ""});
+      return result;
+    }
+    result.name = std::move(written.name);
+    result.counts = written.counts;
+  } catch (...) {
+    // Only memory can run out here (the diagnostics); the read and the
+    // write catch everything else themselves.
+    result.status = ImportStatus::OutOfMemory;
     result.name.clear();
     result.counts = {};
-    try {
-      result.diagnostics.push_back({Diagnostic::Kind::ImportFailed, "", what});
-    } catch (...) {
-    }
-  };
-  try {
-    Import(file, name, output_dir, options, result);
-  } catch (const IndexOutOfRange& e) {
-    fail(ImportStatus::CorruptIndex, e.what());
-  } catch (const OutputError& e) {
-    fail(ImportStatus::OutputFailed, e.what());
-  } catch (const std::bad_alloc&) {
-    fail(ImportStatus::OutOfMemory, "memory exhausted");
-  } catch (const std::length_error&) {
-    fail(ImportStatus::OutOfMemory, "memory exhausted");
-  } catch (const std::exception& e) {
-    fail(ImportStatus::OutputFailed, e.what());
-  } catch (...) {
-    fail(ImportStatus::OutputFailed, "unexpected failure");
   }
   return result;
 }
@@ -230,6 +292,7 @@ const char* StatusText(ImportStatus status) noexcept {
     case ImportStatus::OutputFailed: return "the output files could not be written";
     case ImportStatus::OutOfMemory: return "memory ran out";
     case ImportStatus::Damaged: return "damaged: data that the output files need is missing";
+    case ImportStatus::UnknownCodePage: return "the code page is not supported";
   }
   return "unknown status";
 }

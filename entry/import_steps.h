@@ -1,33 +1,54 @@
 #pragma once
 
-// The last step of an import, for the tools that measure or inspect the import
-// step by step: checking the cross-references and writing both files.
+// The steps of an import, for the public functions and for the programs that
+// measure or inspect the import step by step (the benchmark, the fuzz
+// targets): the texts that say what a damaged stream lacks, and the write of
+// both files of a marker.
 
 #include <lumerca/marker.h>
 
-#include "entry/marker.h"
 #include "entry/walk.h"
+#include "model/index.h"
+#include "model/marker.h"
+#include "output/writers.h"
+#include "platform/codepage.h"
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
-namespace lumerca {
+namespace lumerca::entry {
 
-// Checks every cross-reference that the writers follow (IndexOutOfRange),
-// writes csvimprt.txt and posimport.txt under temporary names in
-// `output_dir` and renames both into place (OutputError). Returns the
-// normalised marker name, which is computed before anything is renamed, and
-// fills `counts` (when given) once both files are in place.
-std::string WriteOutputFiles(const CMarker& model, const std::filesystem::path& output_dir,
-                             ImportCounts* counts = nullptr);
-
-// What is missing of a stream that ended before its declared layout and what
-// became of it, as the import's diagnostics say it: "holds 2 of its 3 cut
-// lines, ...; not imported (--salvage imports the 2)".
+// What is missing of a stream that ended before its declared layout, and
+// what became of it: "holds 2 of its 3 cut lines, ending 22 bytes before its
+// declared layout in cut line 2; not imported" (without salvage), "...;
+// salvaged: the 2 imported" (with salvage), "... (not used by the output
+// files)" when the output files use nothing that is missing.
 std::string DamageText(const StreamRead& read, bool salvage);
 
-// Why a walk's damage stops an import without salvage ("0.CUTS: holds ...");
-// empty when nothing missing is used by the output files.
+// Of such a stream whose missing data the output files use: what an import
+// with salvage keeps of it ("the 2", "what arrived", "none of them", "the
+// file without it"). Empty for damage that the output files do not use.
+std::string SalvageKeeps(const StreamRead& read);
+
+// Why a walk's damage stops an import without salvage ("0.CUTS: holds ...;
+// not imported"); empty when nothing missing is used by the output files.
 std::string DamageReason(const WalkReport& report);
 
-}  // namespace lumerca
+// Writes both files of `marker` under temporary names in `output_dir` and
+// renames them into place together. `name` is the marker name to write (the
+// stored one or the caller's), not yet normalised; every name is normalised
+// in `code_page`. The cross-references must hold (model::CheckIndexes).
+// Throws platform::OutputError, and std::bad_alloc.
+output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
+                                        const model::ModelIndex& index,
+                                        const platform::CodePage& code_page, std::string_view name,
+                                        const std::filesystem::path& output_dir);
+
+// The same into memory.
+output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
+                                        const model::ModelIndex& index,
+                                        const platform::CodePage& code_page, std::string_view name,
+                                        OutputFiles& files);
+
+}  // namespace lumerca::entry

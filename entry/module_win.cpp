@@ -11,7 +11,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-namespace lumerca {
+namespace lumerca::entry {
 
 ComScope::ComScope() noexcept {
   // The single-threaded apartment is what CoInitialize gives. S_FALSE (already
@@ -30,4 +30,4 @@ ComScope::~ComScope() {
   if (balance_) CoUninitialize();
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::entry

@@ -6,7 +6,7 @@
 #include "storage/compound_file.h"
 #include "storage/storage.h"
 
-namespace lumerca {
+namespace lumerca::entry {
 
 bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& report,
                  std::string* why, const std::function<void()>& opened) {
@@ -21,10 +21,10 @@ bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& 
 }
 
 std::unique_ptr<storage::Storage> OpenAndWalk(std::span<const std::byte> bytes, CMarker& model,
-                                              WalkReport& report) {
-  std::unique_ptr<storage::Storage> root = storage::OpenCompoundFile(bytes);
+                                              WalkReport& report, std::string* why) {
+  std::unique_ptr<storage::Storage> root = storage::OpenCompoundFile(bytes, why);
   if (root) WalkStorage(model, *root, &report, LimitsFor(bytes.size()));
   return root;
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::entry

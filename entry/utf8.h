@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace lumerca {
+namespace lumerca::entry {
 
 // Converts UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD.
 inline std::string Utf16ToUtf8(std::u16string_view text) {
@@ -43,4 +43,4 @@ inline std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::entry

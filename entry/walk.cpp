@@ -1,12 +1,19 @@
 #include "entry/walk.h"
 
 #include "entry/utf8.h"
+#include "readers/header.h"
+#include "readers/pieces.h"
+#include "readers/skipped.h"
+#include "readers/splits.h"
+#include "readers/tables.h"
 
 #include <algorithm>
 #include <memory>
 #include <utility>
 
-namespace lumerca {
+namespace lumerca::entry {
+
+using namespace readers;
 
 namespace {
 
@@ -72,27 +79,27 @@ struct Rule {
 constexpr Rule kRules[] = {
     {Rule::Test::Is, "CLASSES", "CClasses",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_classes.ReadStream(s, size);
+       return ReadStream(m.m_classes, s, size);
      }},
     {Rule::Test::Is, "CROIXES", "CCroixes",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_croixes.ReadStream(s, size);
+       return ReadStream(m.m_croixes, s, size);
      }},
     {Rule::Test::Is, "MARKER", "ReadHeader",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.ReadHeader(s, size);
+       return ReadHeader(m, s, size);
      }},
     {Rule::Test::Is, "PIECES", "CMarkerPieces",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_pieces.ReadStream(s, size);
+       return ReadStream(m.m_pieces, s, size);
      }},
     {Rule::Test::Is, "SIZES", "CSizes",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_sizes.ReadStream(s, size);
+       return ReadStream(m.m_sizes, s, size);
      }},
     {Rule::Test::Is, "STYLES", "CStyles",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_styles.ReadStream(s, size);
+       return ReadStream(m.m_styles, s, size);
      }},
     {Rule::Test::EndsWith, ".PGS", ".PGS skip",
      [](CMarker&, std::u16string_view, std::uint32_t size, storage::Stream& s) {
@@ -100,21 +107,21 @@ constexpr Rule kRules[] = {
      }},
     {Rule::Test::EndsWith, ".CUTS", "CSplits",
      [](CMarker& m, std::u16string_view name, std::uint32_t size, storage::Stream& s) {
-       return m.m_splits.ReadStream(s, size, name);
+       return ReadStream(m.m_splits, s, size, name);
      }},
     {Rule::Test::EndsWith, ".CLS", ".CLS skip",
      [](CMarker&, std::u16string_view, std::uint32_t, storage::Stream& s) { return SkipCls(s); }},
     {Rule::Test::EndsWith, ".CAS", "ReadCas",
      [](CMarker& m, std::u16string_view name, std::uint32_t size, storage::Stream& s) {
-       return m.m_skipped.ReadCas(s, size, name);
+       return ReadCas(m.m_skipped, s, size, name);
      }},
     {Rule::Test::Is, "CHESS", "ReadChess",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_skipped.ReadChess(s, size);
+       return ReadChess(m.m_skipped, s, size);
      }},
     {Rule::Test::Is, "HALFS", "CHalfs",
      [](CMarker& m, std::u16string_view, std::uint32_t size, storage::Stream& s) {
-       return m.m_halfs.ReadStream(s, size);
+       return ReadStream(m.m_halfs, s, size);
      }},
 };
 
@@ -392,4 +399,4 @@ StreamRead DispatchStream(CMarker& model, std::u16string_view name, std::uint32_
   return SkipStream(stream, size);
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::entry

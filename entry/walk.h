@@ -3,7 +3,8 @@
 // The depth-first walk over a marker document and the choice of a reader by
 // each stream's own name.
 
-#include "entry/marker.h"
+#include "model/marker.h"
+#include "readers/primitives.h"
 #include "storage/storage.h"
 
 #include <cstddef>
@@ -16,7 +17,10 @@
 #include <string_view>
 #include <vector>
 
-namespace lumerca {
+namespace lumerca::entry {
+
+using model::CMarker;
+using readers::StreamRead;
 
 // What the walk did with one element.
 struct WalkEntry {
@@ -107,11 +111,11 @@ bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& 
 // The same for a compound file in memory, read by the portable reader; returns
 // the document (null when `bytes` is no compound file) for further reading.
 std::unique_ptr<storage::Storage> OpenAndWalk(std::span<const std::byte> bytes, CMarker& model,
-                                              WalkReport& report);
+                                              WalkReport& report, std::string* why = nullptr);
 
 // Hands one stream to the reader that its name selects; returns the reader's
 // name through `reader` and what it made of the stream.
 StreamRead DispatchStream(CMarker& model, std::u16string_view name, std::uint32_t size,
                            storage::Stream& stream, const char** reader = nullptr);
 
-}  // namespace lumerca
+}  // namespace lumerca::entry

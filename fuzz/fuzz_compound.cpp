@@ -17,15 +17,23 @@
 // name in cross-linked trees) the listing may meet one entry and the search by
 // name the other. Readers take the listed size as a hint only.
 
-#include "entry/marker.h"
+#include "model/marker.h"
 #include "entry/walk.h"
 #include "fuzz/fuzz_target.h"
 #include "output/printf_file.h"
+#include "output/writers.h"
+#include "platform/codepage.h"
 #include "storage/compound_file.h"
 
 #include <memory>
 #include <span>
 #include <vector>
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
+using namespace lumerca::entry;
+using namespace lumerca::output;
+using namespace lumerca::platform;
 
 namespace {
 
@@ -107,17 +115,16 @@ void CheckReads(const WalkReport& report, std::uint64_t file_size) {
 }
 
 void WriteBoth(const CMarker& model) {
-  try {
-    model.ValidateIndexes();
-  } catch (const IndexOutOfRange&) {
-    return;  // the import reports CorruptIndex and writes nothing
-  }
+  const ModelIndex index(model);
+  // The import reports CorruptIndex and writes nothing.
+  if (!CheckIndexes(model, index).empty()) return;
+  const platform::CodePage& code_page = platform::CurrentCodePage();
   DiscardSink sink;
   CPrintfFile orders(sink);
-  model.WriteModelOrderFile(orders);
+  WriteModelOrderFile(model, index, code_page, FieldText(model.Name), orders);
   orders.Close();
   CPrintfFile positions(sink);
-  model.WritePositionFile(positions);
+  WritePositionFile(model, index, code_page, positions);
   positions.Close();
 }
 

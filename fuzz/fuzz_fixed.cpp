@@ -29,6 +29,9 @@
 #include <string>
 #include <vector>
 
+using namespace lumerca::output;
+using namespace lumerca::platform;
+
 namespace {
 
 class Payload {
@@ -47,12 +50,12 @@ private:
 };
 
 void CheckOne(double value) {
-  char text[lumerca::kFixedMaxChars + 16];
+  char text[lumerca::output::kFixedMaxChars + 16];
   std::memset(text, 0x7F, sizeof text);
-  const char* end = lumerca::FormatFixed(text, value);
+  const char* end = lumerca::output::FormatFixed(text, value);
   const auto size = static_cast<std::size_t>(end - text);
-  FUZZ_CHECK(size <= lumerca::kFixedMaxChars, "%a: %zu bytes", value, size);
-  FUZZ_CHECK(static_cast<unsigned char>(text[lumerca::kFixedMaxChars]) == 0x7F,
+  FUZZ_CHECK(size <= lumerca::output::kFixedMaxChars, "%a: %zu bytes", value, size);
+  FUZZ_CHECK(static_cast<unsigned char>(text[lumerca::output::kFixedMaxChars]) == 0x7F,
              "%a: wrote past the room it was given", value);
   const std::string got(text, size);
   const std::string want = lumerca::testing::ReferenceFixed(value);
@@ -60,7 +63,7 @@ void CheckOne(double value) {
              static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(value)), value,
              got.c_str(), want.c_str());
   std::string appended = "x";
-  lumerca::AppendFixed(appended, value);
+  lumerca::output::AppendFixed(appended, value);
   FUZZ_CHECK(appended == "x" + want, "%a: AppendFixed gives \"%s\"", value, appended.c_str());
 }
 

@@ -24,6 +24,9 @@
 #include <string_view>
 #include <vector>
 
+using namespace lumerca::output;
+using namespace lumerca::platform;
+
 namespace {
 
 using lumerca::platform::CodePage;
@@ -83,7 +86,7 @@ std::vector<bool> Boundaries(std::string_view s, const CodePage& page) {
 }
 
 void Check(std::string_view name, const CodePage& page) {
-  const std::string out = lumerca::NormalizeName(name, page);
+  const std::string out = lumerca::output::NormalizeName(name, page);
   const std::size_t length = std::min(name.find('\0'), name.size());
   FUZZ_CHECK(out.size() == length, "code page %u: %zu bytes in, %zu out", page.Id(), length,
              out.size());
@@ -118,7 +121,7 @@ void Check(std::string_view name, const CodePage& page) {
     }
   }
   if (all_name_chars) {
-    FUZZ_CHECK(lumerca::NormalizeName(out, page) == out, "code page %u: not idempotent",
+    FUZZ_CHECK(lumerca::output::NormalizeName(out, page) == out, "code page %u: not idempotent",
                page.Id());
   }
 }

@@ -26,7 +26,7 @@
 #include <cstring>
 #include <system_error>
 
-namespace lumerca {
+namespace lumerca::output {
 namespace detail {
 
 Wide MultiplyWidePortable(std::uint64_t a, std::uint64_t b) {
@@ -317,4 +317,4 @@ char* FormatFixed(char* out, double value) {
   return WriteGeneral(out, std::bit_cast<double>(magnitude), m, e);
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::output

@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace lumerca {
+namespace lumerca::output {
 
 // The longest text: '-', the 309 integer digits of the largest double, '.' and
 // six decimals.
@@ -40,4 +40,4 @@ Wide MultiplyWide(std::uint64_t a, std::uint64_t b);
 Wide MultiplyWidePortable(std::uint64_t a, std::uint64_t b);
 
 }  // namespace detail
-}  // namespace lumerca
+}  // namespace lumerca::output

@@ -7,10 +7,8 @@
 // as percentages, then for each size "m:" (ModelNew only), "q:1" and "s:" its
 // size number (ModelNew and ModelSame).
 
-#include "entry/marker.h"
-#include "output/model_index.h"
 #include "output/normalize.h"
-#include "output/printf_file.h"
+#include "output/writers.h"
 #include "platform/codepage.h"
 
 #include <algorithm>
@@ -20,7 +18,11 @@
 #include <unordered_set>
 #include <utility>
 
-namespace lumerca {
+namespace lumerca::output {
+
+using model::CCroixesElement;
+using model::CMarker;
+
 namespace {
 
 // 1 / x; a zero scale factor gives an infinite value of its sign.
@@ -38,8 +40,24 @@ const CCroixesElement& CroixOf(const CMarker& marker, std::uint32_t piece) {
   return marker.m_croixes.Elements[marker.m_pieces[piece].CroixIndex];
 }
 
-// One model name and one kind per size.
-//
+}  // namespace
+
+ClassNames::ClassNames(const CMarker& marker, const platform::CodePage& code_page)
+    : marker_(marker),
+      code_page_(code_page),
+      names_(marker.m_classes.Elements.GetSize()),
+      done_(marker.m_classes.Elements.GetSize(), false) {}
+
+const std::string& ClassNames::Of(std::int16_t class_index) {
+  const model::CClassesElement& record = marker_.m_classes.Elements[class_index];
+  const auto i = static_cast<std::size_t>(class_index);
+  if (!done_[i]) {
+    names_[i] = NormalizeName(model::FieldText(record.Name), code_page_);
+    done_[i] = true;
+  }
+  return names_[i];
+}
+
 // A model name is the normalised marker name, "-" and the size number; a name
 // equal to any earlier name (an earlier extended one included) gets "-" and
 // the size index appended, and is not compared again.
@@ -48,9 +66,9 @@ const CCroixesElement& CroixOf(const CMarker& marker, std::uint32_t piece) {
 // half pieces included, in piece-index order. An empty list is ModelEmpty; a
 // list equal to the previous size's (same length, same names at the same
 // positions) is ModelSame; any other list is ModelNew.
-void BuildModels(const CMarker& marker, const output::PiecesBySize& by_size,
-                 output::ClassNames& classes, const std::string& marker_name,
-                 std::vector<std::string>& names, std::vector<std::uint16_t>& kinds) {
+void BuildModelList(const CMarker& marker, const model::ModelIndex& index, ClassNames& classes,
+                    const std::string& marker_name, std::vector<std::string>& names,
+                    std::vector<std::uint16_t>& kinds) {
   const std::size_t sizes = marker.m_sizes.Elements.GetSize();
   names.clear();
   kinds.clear();
@@ -74,7 +92,7 @@ void BuildModels(const CMarker& marker, const output::PiecesBySize& by_size,
     taken.insert(names.back());
 
     current.clear();
-    for (const std::uint32_t piece : by_size.Of(i)) {
+    for (const std::uint32_t piece : index.PiecesOf(i)) {
       current.push_back(&classes.Of(CroixOf(marker, piece).ClassIndex));
     }
     std::uint16_t kind = CMarker::ModelNew;
@@ -89,37 +107,24 @@ void BuildModels(const CMarker& marker, const output::PiecesBySize& by_size,
   }
 }
 
-}  // namespace
-
-void CMarker::BuildModelList(std::vector<std::string>& model_names,
-                             std::vector<std::uint16_t>& model_kinds) const {
-  const platform::CodePage& code_page = platform::CurrentCodePage();
-  const std::vector<bool> half = output::HalfPieces(*this);
-  const output::PiecesBySize by_size(*this, half, /*with_halfs=*/true);
-  output::ClassNames classes(*this, code_page);
-  BuildModels(*this, by_size, classes, NormalizeName(output::FieldText(Name), code_page),
-              model_names, model_kinds);
-}
-
-void CMarker::WriteModelOrderFile(CPrintfFile& file) const {
-  const platform::CodePage& code_page = platform::CurrentCodePage();
-  const std::vector<bool> half = output::HalfPieces(*this);
-  const output::PiecesBySize by_size(*this, half, /*with_halfs=*/true);
-  output::ClassNames classes(*this, code_page);
-  const std::string marker_name = NormalizeName(output::FieldText(Name), code_page);
+void WriteModelOrderFile(const CMarker& marker, const model::ModelIndex& index,
+                         const platform::CodePage& code_page, std::string_view name,
+                         CPrintfFile& file) {
+  ClassNames classes(marker, code_page);
+  const std::string marker_name = NormalizeName(name, code_page);
 
   std::vector<std::string> names;
   std::vector<std::uint16_t> kinds;
-  BuildModels(*this, by_size, classes, marker_name, names, kinds);
+  BuildModelList(marker, index, classes, marker_name, names, kinds);
 
-  const std::size_t sizes = m_sizes.Elements.GetSize();
+  const std::size_t sizes = marker.m_sizes.Elements.GetSize();
   for (std::size_t i = 0; i < sizes; ++i) {
-    if (kinds[i] != ModelNew) continue;
+    if (kinds[i] != CMarker::ModelNew) continue;
     file.Printf("=:model\n");
     file.Printf("m:%s\n", names[i]);
-    for (const std::uint32_t piece : by_size.Of(i)) {
-      if (half[piece]) continue;
-      file.Printf("p:%s\n", classes.Of(CroixOf(*this, piece).ClassIndex));
+    for (const std::uint32_t piece : index.PiecesOf(i)) {
+      if (index.IsHalf(piece)) continue;
+      file.Printf("p:%s\n", classes.Of(CroixOf(marker, piece).ClassIndex));
       file.Printf("i:1\n");
     }
   }
@@ -128,18 +133,18 @@ void CMarker::WriteModelOrderFile(CPrintfFile& file) const {
   file.Printf("o:%s\n", marker_name);
   file.Printf("d:lmr-import\n");
   // Width is in millimetres; the order gives inches.
-  file.Printf("w:%f\n", static_cast<double>(Width) / 10.0 / 2.54);
-  file.Printf("xs:%f\n", ScalePercent(ScaleX));
-  file.Printf("ys:%f\n", ScalePercent(ScaleY));
+  file.Printf("w:%f\n", static_cast<double>(marker.Width) / 10.0 / 2.54);
+  file.Printf("xs:%f\n", ScalePercent(marker.ScaleX));
+  file.Printf("ys:%f\n", ScalePercent(marker.ScaleY));
   for (std::size_t i = 0; i < sizes; ++i) {
-    const int size_number = m_sizes.Elements[i].SizeNumber;
+    const int size_number = marker.m_sizes.Elements[i].SizeNumber;
     switch (kinds[i]) {
-      case ModelNew:
+      case CMarker::ModelNew:
         file.Printf("m:%s\n", names[i]);
         file.Printf("q:%d\n", 1);
         file.Printf("s:%d\n", size_number);
         break;
-      case ModelSame:  // listed under the last "m:" before it
+      case CMarker::ModelSame:  // listed under the last "m:" before it
         file.Printf("q:%d\n", 1);
         file.Printf("s:%d\n", size_number);
         break;
@@ -149,4 +154,4 @@ void CMarker::WriteModelOrderFile(CPrintfFile& file) const {
   }
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::output

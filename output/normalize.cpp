@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <array>
 
-namespace lumerca {
+namespace lumerca::output {
 namespace {
 
 // The single-byte characters that are name characters in every code page.
@@ -71,4 +71,4 @@ std::string NormalizeName(std::string_view name) {
   return NormalizeName(name, platform::CurrentCodePage());
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::output

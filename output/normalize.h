@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-namespace lumerca {
-
-namespace platform {
+namespace lumerca::platform {
 class CodePage;
 }
+
+namespace lumerca::output {
 
 // Normalises an 8-bit name in the process's ANSI code page. The result has as
 // many bytes as the input (up to its first NUL): every character that is not a
@@ -30,4 +30,4 @@ bool IsMultiByteHighByte(unsigned char byte, const platform::CodePage& code_page
 // bytes 0x80, 0x8E, 0x99, 0x9A and 0xA5.
 bool IsNameChar(unsigned char byte, const platform::CodePage& code_page);
 
-}  // namespace lumerca
+}  // namespace lumerca::output

@@ -14,7 +14,7 @@
 #include <string>
 #include <system_error>
 
-namespace lumerca {
+namespace lumerca::output {
 namespace {
 
 [[noreturn]] void BadCall(const char* format, const char* why) {
@@ -35,7 +35,7 @@ void AppendDecimal(std::string& out, long long value) {
   out.append(text, end);
 }
 
-CPrintfFile::CPrintfFile(TextSink& sink) : sink_(sink) {}
+CPrintfFile::CPrintfFile(platform::TextSink& sink) : sink_(sink) {}
 
 CPrintfFile::~CPrintfFile() = default;
 
@@ -143,4 +143,4 @@ void CPrintfFile::Close() {
   cursor_ = limit_ = nullptr;
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::output

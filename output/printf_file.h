@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace lumerca {
+namespace lumerca::output {
 
 // One argument of Printf: "%s" takes a C string (up to its NUL) or a string
 // (all its bytes), "%d" an int, "%f" a double.
@@ -37,7 +37,7 @@ class CPrintfFile {
 public:
   static constexpr std::size_t kChunkSize = 64 * 1024;
 
-  explicit CPrintfFile(TextSink& sink);
+  explicit CPrintfFile(platform::TextSink& sink);
   ~CPrintfFile();
   CPrintfFile(const CPrintfFile&) = delete;
   CPrintfFile& operator=(const CPrintfFile&) = delete;
@@ -70,7 +70,7 @@ private:
   void PutText(const char* text, std::size_t size);
   std::size_t Used() const { return static_cast<std::size_t>(cursor_ - buffer_.get()); }
 
-  TextSink& sink_;
+  platform::TextSink& sink_;
   // The formatted bytes not yet handed over: [buffer_, cursor_); the buffer
   // ends at limit_. Numbers are formatted straight into it.
   std::unique_ptr<char[]> buffer_;
@@ -87,4 +87,4 @@ void AppendFixed(std::string& out, double value);
 // Appends the text of printf's "%d" for `value` to `out`.
 void AppendDecimal(std::string& out, long long value);
 
-}  // namespace lumerca
+}  // namespace lumerca::output

@@ -41,8 +41,10 @@ public:
                                                    Upper upper);
 
   // The code page `id` with its tables, built once per process; null when the
-  // code page is not supported here. Safe to call from several threads. Throws
-  // std::bad_alloc.
+  // code page is not supported here (elsewhere than on Windows: the code pages
+  // listed for --codepage and 437 and 850; on Windows: every single- or
+  // double-byte code page the system has). Safe to call from several threads.
+  // Throws std::bad_alloc.
   static const CodePage* Find(unsigned id);
 
   unsigned Id() const noexcept { return id_; }

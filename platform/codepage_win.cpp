@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,10 +69,19 @@ std::unique_ptr<CodePage> Build(UINT cp) {
 
 }  // namespace
 
-// On Windows the system decides: only its ANSI code page is available.
+// The system's ANSI code page, and any other single- or double-byte code page
+// that the system has, built once per process when first asked for.
 const CodePage* CodePage::Find(unsigned id) {
   const CodePage& current = CurrentCodePage();
-  return current.Id() == id ? &current : nullptr;
+  if (current.Id() == id) return &current;
+  CPINFO info{};
+  if (id == 0 || !GetCPInfo(id, &info) || info.MaxCharSize > 2) return nullptr;
+  static std::mutex mutex;
+  static std::map<unsigned, std::unique_ptr<CodePage>> built;
+  std::lock_guard lock(mutex);
+  std::unique_ptr<CodePage>& page = built[id];
+  if (!page) page = Build(id);
+  return page.get();
 }
 
 const CodePage& CurrentCodePage() {

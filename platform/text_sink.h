@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-namespace lumerca {
+namespace lumerca::platform {
 
 // Where the formatted bytes go. Write throws OutputError when the bytes cannot
 // be stored.
@@ -22,4 +22,4 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-}  // namespace lumerca
+}  // namespace lumerca::platform

@@ -1,20 +1,18 @@
 // The MARKER stream: 105 bytes of fixed fields, then the four texts in the
 // order Text1, Name, Text3, Text4.
 
-#include "entry/marker.h"
+#include "readers/header.h"
 
 #include <algorithm>
 #include <cstddef>
 
-namespace lumerca {
+namespace lumerca::readers {
+
+using namespace model;
 
 namespace {
 
-// The fixed part: the width of each field comes from its type.
-#define LUMERCA_FIELD_WIDTH(type, name, extent) +sizeof(type extent)
-constexpr std::uint64_t kFixedBytes = 0 LUMERCA_MARKER_FIXED_FIELDS(LUMERCA_FIELD_WIDTH);
-#undef LUMERCA_FIELD_WIDTH
-static_assert(kFixedBytes == 105);
+constexpr std::uint64_t kFixedBytes = kHeaderFixedBytes;
 
 // The fixed fields in stream order, one read each, straight into the model.
 // Returns the field in which the stream ended, or null.
@@ -42,21 +40,21 @@ const char* ReadTexts(LayoutReader& in, CMarker& m) {
 
 }  // namespace
 
-StreamRead CMarker::ReadHeader(storage::Stream& stream, std::uint32_t /*size*/) {
+StreamRead ReadHeader(CMarker& m, storage::Stream& stream, std::uint32_t /*size*/) {
   LayoutReader in(stream);
-  const char* fixed_missing = ReadFixedPart(in, *this);
-  const char* text_missing = ReadTexts(in, *this);
+  const char* fixed_missing = ReadFixedPart(in, m);
+  const char* text_missing = ReadTexts(in, m);
 
   StreamRead read = in.Result();
-  read.declared = kFixedBytes + TextBytes(Text1Length) + TextBytes(NameLength) +
-                  TextBytes(Text3Length) + TextBytes(Text4Length);
+  read.declared = kFixedBytes + TextBytes(m.Text1Length) + TextBytes(m.NameLength) +
+                  TextBytes(m.Text3Length) + TextBytes(m.Text4Length);
   read.declared_known = fixed_missing == nullptr;
   // Width, ScaleX and ScaleY, the lengths that place the name, Text1 that
   // stands before it, and the name up to its buffer's 255 bytes are used.
-  read.used_end = kFixedBytes + TextBytes(Text1Length) +
-                  std::min<std::uint64_t>(TextBytes(NameLength), sizeof Name - 1);
+  read.used_end = kFixedBytes + TextBytes(m.Text1Length) +
+                  std::min<std::uint64_t>(TextBytes(m.NameLength), sizeof m.Name - 1);
   if (const char* place = fixed_missing ? fixed_missing : text_missing) read.place = place;
   return read;
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

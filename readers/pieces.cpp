@@ -2,23 +2,23 @@
 
 #include <utility>
 
-namespace lumerca {
+namespace lumerca::readers {
+
+using namespace model;
 
 namespace {
 
-// One 86-byte record, one read per field.
+// One 86-byte record, one read per field, in the order of its field list.
 bool ReadPiece(LayoutReader& in, CMarkerPiece& p) {
   using P = CMarkerPiece;
-  return in.Field(p, &P::Raw1) && in.Field(p, &P::Attr2) && in.Field(p, &P::Raw3) &&
-         in.Field(p, &P::Attr4) && in.Field(p, &P::Attr5) && in.Field(p, &P::Raw6) &&
-         in.Field(p, &P::PlaceX) && in.Field(p, &P::PlaceY) && in.Field(p, &P::Raw9) &&
-         in.Field(p, &P::MaxY) && in.Field(p, &P::MinY) && in.Field(p, &P::MaxX) &&
-         in.Field(p, &P::MinX) && in.Field(p, &P::CroixIndex) && in.Field(p, &P::Raw15);
+#define LUMERCA_READ_FIELD(type, name, extent) &&in.Field(p, &P::name)
+  return true LUMERCA_PIECE_FIELDS(LUMERCA_READ_FIELD);
+#undef LUMERCA_READ_FIELD
 }
 
 }  // namespace
 
-StreamRead CMarkerPieces::ReadStream(storage::Stream& stream, std::uint32_t size) {
+StreamRead ReadStream(CMarkerPieces& table, storage::Stream& stream, std::uint32_t size) {
   LayoutReader in(stream);
   // Unlike the counted tables, this count is unsigned: 0x8000 is 32768 pieces.
   std::uint16_t count = 0;
@@ -47,8 +47,8 @@ StreamRead CMarkerPieces::ReadStream(storage::Stream& stream, std::uint32_t size
   read.declared_records = count;
   read.kept_records = static_cast<std::int64_t>(pieces.GetSize());
   EmptyStreamHoldsNoRecords(read, size);
-  Append(std::move(pieces));
+  table.Append(std::move(pieces));
   return read;
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

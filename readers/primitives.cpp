@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace lumerca {
+namespace lumerca::readers {
 
 bool ReadField(storage::Stream& stream, void* destination, std::uint32_t width) {
   if (stream.Read(destination, width) == width) return true;
@@ -102,4 +102,4 @@ std::optional<int> StreamNameNumber(std::u16string_view name) {
   return static_cast<int>(static_cast<std::int32_t>(value));
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

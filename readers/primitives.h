@@ -13,7 +13,7 @@
 #include <string_view>
 #include <type_traits>
 
-namespace lumerca {
+namespace lumerca::readers {
 
 // What a reader made of its stream.
 enum class ReadOutcome {
@@ -137,4 +137,4 @@ std::optional<int> StreamNameNumber(std::u16string_view name);
 // in-memory layout is the stream's: this holds on little-endian machines only.
 static_assert(std::endian::native == std::endian::little, "marker files are little-endian");
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

@@ -1,6 +1,6 @@
 #include "readers/skipped.h"
 
-namespace lumerca {
+namespace lumerca::readers {
 
 namespace {
 
@@ -70,13 +70,13 @@ StreamRead SkipCountedRecords(storage::Stream& stream, std::uint32_t record_byte
   });
 }
 
-StreamRead CSkippedStreams::ReadChess(storage::Stream& stream, std::uint32_t /*size*/) {
+StreamRead ReadChess(model::CSkippedStreams&, storage::Stream& stream, std::uint32_t /*size*/) {
   return ReadCounted<ChessRecord>(stream, kChessRecordBytes, ReadChessRecord);
 }
 
-StreamRead CSkippedStreams::ReadCas(storage::Stream& stream, std::uint32_t /*size*/,
-                                    std::u16string_view /*name*/) {
+StreamRead ReadCas(model::CSkippedStreams&, storage::Stream& stream, std::uint32_t /*size*/,
+                   std::u16string_view /*name*/) {
   return ReadCounted<CasRecord>(stream, kCasRecordBytes, ReadCasRecord);
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

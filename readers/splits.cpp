@@ -4,28 +4,26 @@
 #include <cmath>
 #include <utility>
 
-namespace lumerca {
+namespace lumerca::readers {
+
+using namespace model;
 
 namespace {
 
-// One 22-byte split record. The stream holds each end point A before B.
-bool ReadSplit(LayoutReader& in, CSplits::CElement::COneSplit& s) {
-  using S = CSplits::CElement::COneSplit;
-  return in.Field(s, &S::A1) && in.Field(s, &S::B1) && in.Field(s, &S::A2) && in.Field(s, &S::B2) &&
-         in.Field(s, &S::Raw5) && in.Field(s, &S::OffsetCode) && in.Field(s, &S::Kind);
+// One 22-byte split record, in the order of its field list: the stream holds
+// each end point A before B, the record in memory B before A.
+bool ReadSplit(LayoutReader& in, COneSplit& s) {
+  using S = COneSplit;
+#define LUMERCA_READ_FIELD(type, name, extent) &&in.Field(s, &S::name)
+  return true LUMERCA_SPLIT_FIELDS(LUMERCA_READ_FIELD);
+#undef LUMERCA_READ_FIELD
 }
-
-constexpr std::uint64_t kHeaderBytes = 5;
-constexpr std::uint64_t kSplitBytes = 22;
-// The split record is not packed (it holds B before A, and the decoded
-// Offset): its stream fields are what the widths of the seven read add up to.
-static_assert(4 * sizeof(float) + 3 * sizeof(std::uint16_t) == kSplitBytes);
-static_assert(sizeof(std::uint8_t) + sizeof(std::int16_t) + sizeof(std::uint16_t) == kHeaderBytes);
 
 }  // namespace
 
-StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t size,
-                               std::u16string_view name) {
+StreamRead ReadStream(CSplits& splits, storage::Stream& stream, std::uint32_t size,
+                      std::u16string_view name) {
+  using CElement = CSplits::CElement;
   // The piece is named by the number that begins the stream's name; without
   // one the cut lines belong to no piece.
   const std::optional<int> number = StreamNameNumber(name);
@@ -42,7 +40,7 @@ StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t size,
   const std::int64_t declared = work.SplitCount > 0 ? work.SplitCount : 0;
   const char* place = have_header ? "" : "the header";
   std::int64_t place_index = -1;
-  CElement::COneSplit split;
+  COneSplit split;
   for (std::int64_t i = 0; i < declared && !in.ended(); ++i) {
     if (!ReadSplit(in, split)) {
       place = "cut line";
@@ -55,7 +53,7 @@ StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t size,
 
   StreamRead read = in.Result();
   // Every byte is used: the header says how many cut lines the piece has.
-  read.declared = read.used_end = kHeaderBytes + static_cast<std::uint64_t>(declared) * kSplitBytes;
+  read.declared = read.used_end = kCutsHeaderBytes + static_cast<std::uint64_t>(declared) * kSplitBytes;
   read.declared_known = have_count;
   read.place = place;
   read.place_index = place_index;
@@ -73,7 +71,7 @@ StreamRead CSplits::ReadStream(storage::Stream& stream, std::uint32_t size,
   if (in.ended()) work.SplitCount = static_cast<std::int16_t>(work.Splits.GetSize());
   // The piece index keeps the low 16 bits: 70000.CUTS names piece 4464.
   work.PieceIndex = static_cast<std::uint16_t>(static_cast<unsigned>(*number) & 0xFFFFu);
-  Elements.Add(std::move(work));
+  splits.Elements.Add(std::move(work));
   return read;
 }
 
@@ -143,4 +141,4 @@ double DecodeOffset(std::uint16_t code) {
   return kTwoToTheRth128[code % 128] * scale;
 }
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

@@ -3,39 +3,27 @@
 #include <algorithm>
 #include <utility>
 
-namespace lumerca {
+namespace lumerca::readers {
+
+using namespace model;
 
 namespace {
 
-// The fixed record of each table, one read per field of exactly its width.
-
-bool ReadFixed(LayoutReader& in, CStylesElement& e) {
-  using E = CStylesElement;
-  return in.Field(e, &E::Raw1) && in.Field(e, &E::NameLength) && in.Field(e, &E::Raw3);
-}
-
-bool ReadFixed(LayoutReader& in, CSizesElement& e) {
-  using E = CSizesElement;
-  return in.Field(e, &E::Raw1) && in.Field(e, &E::SizeNumber) && in.Field(e, &E::Raw3) &&
-         in.Field(e, &E::NameLength) && in.Field(e, &E::Raw5);
-}
-
-bool ReadFixed(LayoutReader& in, CClassesElement& e) {
-  using E = CClassesElement;
-  return in.Field(e, &E::Raw1) && in.Field(e, &E::NameLength) && in.Field(e, &E::TextLength) &&
-         in.Field(e, &E::Raw4);
-}
-
-bool ReadFixed(LayoutReader& in, CCroixesElement& e) {
-  using E = CCroixesElement;
-  return in.Field(e, &E::Raw1) && in.Field(e, &E::SizeIndex) && in.Field(e, &E::ClassIndex) &&
-         in.Field(e, &E::Raw4);
-}
-
-bool ReadFixed(LayoutReader& in, CHalfsElement& e) {
-  using E = CHalfsElement;
-  return in.Field(e, &E::Raw1) && in.Field(e, &E::Raw2) && in.Field(e, &E::PieceIndex);
-}
+// The fixed record of each table, one read per field of exactly its width, in
+// the order of its field list.
+#define LUMERCA_READ_FIELD(type, name, extent) &&in.Field(e, &E::name)
+#define LUMERCA_READ_FIXED(Element, FIELDS)              \
+  bool ReadFixed(LayoutReader& in, Element& e) {         \
+    using E = Element;                                   \
+    return true FIELDS(LUMERCA_READ_FIELD);              \
+  }
+LUMERCA_READ_FIXED(CStylesElement, LUMERCA_STYLE_FIELDS)
+LUMERCA_READ_FIXED(CSizesElement, LUMERCA_SIZE_FIELDS)
+LUMERCA_READ_FIXED(CClassesElement, LUMERCA_CLASS_FIELDS)
+LUMERCA_READ_FIXED(CCroixesElement, LUMERCA_CROIX_FIELDS)
+LUMERCA_READ_FIXED(CHalfsElement, LUMERCA_HALF_FIELDS)
+#undef LUMERCA_READ_FIXED
+#undef LUMERCA_READ_FIELD
 
 // The text part: each record's texts, in record order, behind all fixed
 // records. Each returns the text in which the stream ended, or null.
@@ -71,15 +59,15 @@ struct TableInfo {
 template <class Element>
 constexpr TableInfo kTable{};
 template <>
-constexpr TableInfo kTable<CStylesElement>{true, 6, "the fixed record of style", "styles"};
+constexpr TableInfo kTable<CStylesElement>{true, 0 LUMERCA_STYLE_FIELDS(LUMERCA_FIELD_BYTES), "the fixed record of style", "styles"};
 template <>
-constexpr TableInfo kTable<CSizesElement>{true, 16, "the fixed record of size", "sizes"};
+constexpr TableInfo kTable<CSizesElement>{true, 0 LUMERCA_SIZE_FIELDS(LUMERCA_FIELD_BYTES), "the fixed record of size", "sizes"};
 template <>
-constexpr TableInfo kTable<CClassesElement>{true, 10, "the fixed record of class", "classes"};
+constexpr TableInfo kTable<CClassesElement>{true, 0 LUMERCA_CLASS_FIELDS(LUMERCA_FIELD_BYTES), "the fixed record of class", "classes"};
 template <>
-constexpr TableInfo kTable<CCroixesElement>{false, 16, "CROIXES record", "CROIXES records"};
+constexpr TableInfo kTable<CCroixesElement>{false, 0 LUMERCA_CROIX_FIELDS(LUMERCA_FIELD_BYTES), "CROIXES record", "CROIXES records"};
 template <>
-constexpr TableInfo kTable<CHalfsElement>{false, 16, "HALFS record", "HALFS records"};
+constexpr TableInfo kTable<CHalfsElement>{false, 0 LUMERCA_HALF_FIELDS(LUMERCA_FIELD_BYTES), "HALFS record", "HALFS records"};
 // The fixed record is the record's fields but its texts.
 static_assert(kTable<CStylesElement>.fixed == sizeof(CStylesElement) - sizeof(CStylesElement::Name));
 static_assert(kTable<CSizesElement>.fixed == sizeof(CSizesElement) - sizeof(CSizesElement::Name));
@@ -125,7 +113,7 @@ std::uint64_t UsedEnd(const CArray<CClassesElement>& records, std::uint64_t end_
 }  // namespace
 
 template <class Element>
-StreamRead CTable<Element>::ReadStream(storage::Stream& stream, std::uint32_t size) {
+StreamRead ReadStream(CTable<Element>& table, storage::Stream& stream, std::uint32_t size) {
   constexpr TableInfo info = kTable<Element>;
   static_assert(info.fixed > 0, "a table without its TableInfo");
   LayoutReader in(stream);
@@ -177,17 +165,17 @@ StreamRead CTable<Element>::ReadStream(storage::Stream& stream, std::uint32_t si
   }
   EmptyStreamHoldsNoRecords(read, size);
 
-  Elements.Append(std::move(records));
+  table.Elements.Append(std::move(records));
   // A table cut short counts what it kept, so that Count never names records
   // that are not there.
-  Count = in.ended() ? static_cast<std::int16_t>(read.kept_records) : count;
+  table.Count = in.ended() ? static_cast<std::int16_t>(read.kept_records) : count;
   return read;
 }
 
-template class CTable<CStylesElement>;
-template class CTable<CSizesElement>;
-template class CTable<CClassesElement>;
-template class CTable<CCroixesElement>;
-template class CTable<CHalfsElement>;
+template StreamRead ReadStream(CStyles&, storage::Stream&, std::uint32_t);
+template StreamRead ReadStream(CSizes&, storage::Stream&, std::uint32_t);
+template StreamRead ReadStream(CClasses&, storage::Stream&, std::uint32_t);
+template StreamRead ReadStream(CCroixes&, storage::Stream&, std::uint32_t);
+template StreamRead ReadStream(CHalfs&, storage::Stream&, std::uint32_t);
 
-}  // namespace lumerca
+}  // namespace lumerca::readers

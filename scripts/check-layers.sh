@@ -2,12 +2,15 @@
 # Checks that the library's folders include one way:
 #   platform/  includes platform/ only
 #   storage/   includes storage/ and platform/
-#   readers/   includes readers/, storage/, platform/ and of entry/ only the model (entry/marker.h)
-#   output/    includes output/, readers/, storage/, platform/ and of entry/ only entry/marker.h
+#   model/     includes model/ only (the marker as plain data)
+#   readers/   includes readers/, model/, storage/ and platform/
+#   output/    includes output/, model/ and platform/
 #   entry/     includes anything of the library
 #   include/   the public headers include nothing of the folders
-# and nothing of the library includes tools/. Prints each offending include
-# as FILE:LINE: #include "..." (layer rule) and exits 1 when there is one.
+#   tools/     the front doors include only the public headers and tools/
+# Every folder may include the public headers <lumerca/...>. Prints each
+# offending include as FILE:LINE: #include "..." (layer rule) and exits 1
+# when there is one.
 #
 # Usage: scripts/check-layers.sh [SOURCE_DIR]   (default: the folder above this script)
 
@@ -20,20 +23,22 @@ allowed() {
   case $1 in
     platform) echo "platform" ;;
     storage) echo "storage platform" ;;
-    readers) echo "readers storage platform entry/marker.h" ;;
-    output) echo "output readers storage platform entry/marker.h" ;;
-    entry) echo "entry output readers storage platform" ;;
+    model) echo "model" ;;
+    readers) echo "readers model storage platform" ;;
+    output) echo "output model platform" ;;
+    entry) echo "entry output readers model storage platform" ;;
     include) echo "" ;;
+    tools) echo "tools" ;;
   esac
 }
 
 status=0
-for layer in platform storage readers output entry include; do
+for layer in platform storage model readers output entry include tools; do
   [ -d "$layer" ] || continue
   ok=$(allowed "$layer")
   # Includes of "folder/file.h" (or <folder/file.h>) for a folder of the project.
   find "$layer" -type f \( -name '*.h' -o -name '*.cpp' \) | sort | while read -r file; do
-    grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<](storage|platform|readers|output|entry|tools|include)/' "$file" |
+    grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<](storage|platform|model|readers|output|entry|tools|include)/' "$file" |
     while IFS= read -r line; do
       target=$(printf '%s\n' "$line" | sed 's/^[^"<]*["<]\([^">]*\)[">].*/\1/')
       fine=no

@@ -13,6 +13,7 @@ packages=(
   python3-olefile                                   # an independent compound-file reader
   libgsf-bin libgsf-1-dev                           # the reference reader of the benchmarks
   librsvg2-bin libtinyxml2-dev                      # the marker picture and its check
+  pkgconf dpkg-dev file                             # the packages and their users' builds
 )
 apt_install "${packages[@]}"
 

@@ -20,6 +20,10 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
+using namespace lumerca::entry;
 namespace {
 
 using testing::ByteVector;

@@ -129,7 +129,7 @@ std::vector<Case> Cases() {
        kImported, SameAsClean},
       {"HALFS cut in its second record", "HALFS", one_byte, kDamaged,
        "holds 1 of its 2 HALFS records, ending 1 byte before its declared layout in HALFS record 1; "
-       "not imported (--salvage imports the 1)",
+       "not imported [salvage: the 1]",
        kImported,
        [](const Output& got, const Output& clean) {
          // The half piece that the lost record named is written as a whole piece.
@@ -138,7 +138,7 @@ std::vector<Case> Cases() {
       {"a .CUTS stream with two of its three cut lines", "CUTS/0.CUTS", three_cut_lines_two_there,
        kDamaged,
        "holds 2 of its 3 cut lines, ending 22 bytes before its declared layout in cut line 2; not "
-       "imported (--salvage imports the 2)",
+       "imported [salvage: the 2]",
        kImported,
        [](const Output& got, const Output&) {
          // Piece 0 comes first, with the two cut lines that arrived.
@@ -150,7 +150,7 @@ std::vector<Case> Cases() {
        }},
       {"PIECES of three pieces cut in the last", "PIECES", one_byte, kDamaged,
        "holds 2 of its 3 pieces, ending 1 byte before its declared layout in piece 2; not imported "
-       "(--salvage imports the 2)",
+       "[salvage: the 2]",
        kImported,
        [](const Output& got, const Output& clean) {
          EXPECT_EQ(PieceLines(got.positions), 2u);
@@ -169,7 +169,7 @@ std::vector<Case> Cases() {
        SameAsClean},
       {"CROIXES", "CROIXES", one_byte, kDamaged,
        "holds 37 of its 38 CROIXES records, ending 1 byte before its declared layout in CROIXES "
-       "record 37; not imported (--salvage imports the 37)",
+       "record 37; not imported [salvage: the 37]",
        // The last piece names the lost record: the index checks hold.
        kCorruptIndex, nullptr},
       {"PIECES", "PIECES", one_byte, kDamaged, "holds 37 of its 38 pieces", kImported,
@@ -194,15 +194,15 @@ std::vector<Case> Cases() {
       {"HALFS without its count", "HALFS", [](const ByteVector& b) { return ByteVector(b.begin(), b.begin() + 1); },
        kDamaged,
        "ends at least 1 byte before its declared layout, in the record count; not imported "
-       "(--salvage imports the file without it)",
+       "[salvage: the file without it]",
        kImported,
        [](const Output& got, const Output& clean) {
          EXPECT_EQ(PieceLines(got.positions), PieceLines(clean.positions) + 2);
        }},
       {".CUTS in its header", "CUTS/0.CUTS", [](const ByteVector& b) { return ByteVector(b.begin(), b.begin() + 3); },
        kDamaged,
-       "ends 134 bytes before its declared layout, in the header; not imported (--salvage imports "
-       "the file without it)",
+       "ends 134 bytes before its declared layout, in the header; not imported [salvage: "
+       "the file without it]",
        kImported,
        [](const Output& got, const Output&) {
          const auto lines = Lines(got.positions);
@@ -211,8 +211,8 @@ std::vector<Case> Cases() {
        }},
       {"MARKER in its name", "MARKER", [](const ByteVector& b) { return ByteVector(b.begin(), b.begin() + 105 + 6 + 4); },
        kDamaged,
-       "ends 28 bytes before its declared layout, in the name; not imported (--salvage imports what "
-       "arrived)",
+       "ends 28 bytes before its declared layout, in the name; not imported [salvage: what "
+       "arrived]",
        kImported,
        [](const Output& got, const Output&) {
          EXPECT_NE(got.orders.find("\r\no:JACK\r\n"), std::string::npos) << got.orders;
@@ -251,6 +251,12 @@ protected:
   }
 };
 
+// A diagnostic's message and, for damage that stops an import, what salvage
+// would keep.
+std::string Said(const Diagnostic& d) {
+  return d.salvage.empty() ? d.message : d.message + " [salvage: " + d.salvage + "]";
+}
+
 std::string ReasonOf(const ImportResult& result) {
   for (const Diagnostic& d : result.diagnostics) {
     if (d.kind == Diagnostic::Kind::ImportFailed) return d.message;
@@ -271,7 +277,7 @@ TEST_F(DamagedImport, EachCutThroughTheApi) {
       return d.kind == Diagnostic::Kind::StreamDamaged && d.path == c.stream;
     });
     ASSERT_NE(damage, result.diagnostics.end());
-    EXPECT_EQ(damage->message.rfind(c.diagnostic, 0), 0u) << damage->message;
+    EXPECT_EQ(Said(*damage).rfind(c.diagnostic, 0), 0u) << Said(*damage);
     if (c.status == kImported) {
       c.check(Current(out()), clean);
     } else {
@@ -312,7 +318,7 @@ TEST_F(DamagedImport, SeveralDamagedStreams) {
   const std::string reason = ReasonOf(result);
   // The walk meets the storage CUTS before HALFS (shorter names first).
   EXPECT_EQ(reason.rfind("CUTS/0.CUTS: holds 5 of its 6 cut lines", 0), 0u) << reason;
-  EXPECT_TRUE(reason.ends_with("; and 2 more streams with data missing")) << reason;
+  EXPECT_TRUE(reason.ends_with("; and 2 more streams with data missing; not imported")) << reason;
   EXPECT_EQ(std::string(StatusText(result.status)), "damaged: data that the output files need is missing");
 }
 

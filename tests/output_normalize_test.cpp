@@ -17,6 +17,9 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::output;
+using namespace lumerca::platform;
 namespace {
 
 using platform::CodePage;

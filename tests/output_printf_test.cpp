@@ -18,6 +18,9 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::output;
+using namespace lumerca::platform;
 namespace {
 
 class StringSink : public TextSink {

@@ -1,8 +1,12 @@
 // The model-and-order file, the piece position file and the index check
 // before them, from models built in memory.
 
-#include "entry/marker.h"
+#include "model/index.h"
+#include "model/marker.h"
+#include "output/normalize.h"
 #include "output/printf_file.h"
+#include "output/writers.h"
+#include "platform/codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +20,10 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::model;
+using namespace lumerca::output;
+using namespace lumerca::platform;
 namespace {
 
 using COneSplit = CSplits::CElement::COneSplit;
@@ -29,7 +37,7 @@ public:
 std::string ModelOrderFile(const CMarker& marker) {
   StringSink sink;
   CPrintfFile file(sink);
-  marker.WriteModelOrderFile(file);
+  WriteModelOrderFile(marker, ModelIndex(marker), CurrentCodePage(), FieldText(marker.Name), file);
   file.Close();
   return sink.bytes;
 }
@@ -37,9 +45,22 @@ std::string ModelOrderFile(const CMarker& marker) {
 std::string PositionFile(const CMarker& marker) {
   StringSink sink;
   CPrintfFile file(sink);
-  marker.WritePositionFile(file);
+  WritePositionFile(marker, ModelIndex(marker), CurrentCodePage(), file);
   file.Close();
   return sink.bytes;
+}
+
+// The check that runs before the writers, raising what it finds.
+void ValidateIndexes(const CMarker& marker) {
+  const std::string bad = CheckIndexes(marker, ModelIndex(marker));
+  if (!bad.empty()) throw IndexOutOfRange(bad);
+}
+
+void BuildModelList(const CMarker& marker, std::vector<std::string>& names,
+                    std::vector<std::uint16_t>& kinds) {
+  ClassNames classes(marker, CurrentCodePage());
+  output::BuildModelList(marker, ModelIndex(marker), classes,
+                         NormalizeName(FieldText(marker.Name)), names, kinds);
 }
 
 // Lines, each ended by CR LF.
@@ -186,7 +207,7 @@ TEST(ModelOrderFileTest, BlouseExample) {
 
   std::vector<std::string> names;
   std::vector<std::uint16_t> kinds;
-  marker.BuildModelList(names, kinds);
+  BuildModelList(marker, names, kinds);
   EXPECT_EQ(names, (std::vector<std::string>{"B------2-38", "B------2-40", "B------2-42",
                                              "B------2-44"}));
   EXPECT_EQ(kinds, (std::vector<std::uint16_t>{CMarker::ModelNew, CMarker::ModelSame,
@@ -200,7 +221,7 @@ TEST(ModelOrderFileTest, NoSizesWritesTheOrderSectionOnly) {
   AddPiece(marker, PieceRecord(99));
   EXPECT_EQ(ModelOrderFile(marker), OrderHead("MODEL 1-2"));
   EXPECT_EQ(PositionFile(marker), "");
-  EXPECT_NO_THROW(marker.ValidateIndexes());
+  EXPECT_NO_THROW(ValidateIndexes(marker));
 }
 
 TEST(ModelOrderFileTest, HalfPiecesCountForTheModelButAreNotListed) {
@@ -240,7 +261,7 @@ TEST(ModelOrderFileTest, RepeatedSizeNumbersGetTheSizeIndex) {
   std::vector<std::string> names;
   std::vector<std::uint16_t> kinds = {CMarker::ModelEmpty};
   names.push_back("left over");
-  marker.BuildModelList(names, kinds);
+  BuildModelList(marker, names, kinds);
   EXPECT_EQ(names, (std::vector<std::string>{"B------2-38", "B------2-38-1", "B------2-40",
                                              "B------2-38-3"}));
   EXPECT_EQ(kinds, (std::vector<std::uint16_t>{CMarker::ModelNew, CMarker::ModelSame,
@@ -276,7 +297,7 @@ TEST(ModelOrderFileTest, KindsFollowTheClassNameLists) {
 
   std::vector<std::string> names;
   std::vector<std::uint16_t> kinds;
-  marker.BuildModelList(names, kinds);
+  BuildModelList(marker, names, kinds);
   EXPECT_EQ(kinds, (std::vector<std::uint16_t>{CMarker::ModelNew, CMarker::ModelNew,
                                                CMarker::ModelEmpty, CMarker::ModelNew,
                                                CMarker::ModelNew, CMarker::ModelNew,
@@ -363,12 +384,12 @@ TEST(PositionFileTest, SplitCountDecidesHowManyCutLines) {
     std::string expected = std::string(kExamplePieceLine) + (count == 1 ? "1\r\n" : "0\r\n");
     if (count == 1) expected += Lines({"1.000000,1.000000,2.000000,2.000000,0"});
     EXPECT_EQ(PositionFile(marker), expected) << count;
-    EXPECT_NO_THROW(marker.ValidateIndexes());
+    EXPECT_NO_THROW(ValidateIndexes(marker));
   }
   // More than the element holds: an index out of range, found before writing.
   CMarker marker;
   AddCuts(marker, AddExamplePiece(marker), {Split(1, 1, 2, 2, 0, 0)}, 2);
-  EXPECT_THROW(marker.ValidateIndexes(), IndexOutOfRange);
+  EXPECT_THROW(ValidateIndexes(marker), IndexOutOfRange);
   EXPECT_THROW(PositionFile(marker), IndexOutOfRange);
 }
 
@@ -397,7 +418,7 @@ TEST(PositionFileTest, ColumnsAndWhichPiecesAppear) {
   AddCuts(marker, 4, {Split(1, 1, 2, 2, 0, 0)}, 5);  // a half piece is never written
   AddCuts(marker, 1, {Split(1, 1, 2, 2, 1, 0)});
 
-  EXPECT_NO_THROW(marker.ValidateIndexes());
+  EXPECT_NO_THROW(ValidateIndexes(marker));
   EXPECT_EQ(PositionFile(marker),
             Lines({"-----1,10,0,0,0.000000,0.000000,0.000000,0.000000,0.000000,1",
                    "1.000000,1.000000,2.000000,2.000000,1",
@@ -411,21 +432,19 @@ TEST(ValidateIndexesTest, EveryFollowedIndexIsChecked) {
     CMarker marker;
     AddExamplePiece(marker);
     AddHalf(marker, static_cast<std::int16_t>(AddPiece(marker, PieceRecord(5))));
-    EXPECT_THROW(marker.ValidateIndexes(), IndexOutOfRange);
-    EXPECT_THROW(ModelOrderFile(marker), IndexOutOfRange);
+    EXPECT_THROW(ValidateIndexes(marker), IndexOutOfRange);
   }
   {  // a negative CroixIndex
     CMarker marker;
     AddExamplePiece(marker);
     AddPiece(marker, PieceRecord(-1));
-    EXPECT_THROW(marker.ValidateIndexes(), IndexOutOfRange);
-    EXPECT_THROW(PositionFile(marker), IndexOutOfRange);
+    EXPECT_THROW(ValidateIndexes(marker), IndexOutOfRange);
   }
   {  // the ClassIndex of a piece of a size, half or not
     CMarker marker;
     AddExamplePiece(marker);
     AddHalf(marker, static_cast<std::int16_t>(AddPieceOf(marker, 0, 1)));
-    EXPECT_THROW(marker.ValidateIndexes(), IndexOutOfRange);
+    EXPECT_THROW(ValidateIndexes(marker), IndexOutOfRange);
     EXPECT_THROW(ModelOrderFile(marker), IndexOutOfRange);
     EXPECT_EQ(PositionFile(marker), std::string(kExamplePieceLine) + "0\r\n");
   }
@@ -434,14 +453,14 @@ TEST(ValidateIndexesTest, EveryFollowedIndexIsChecked) {
     AddExamplePiece(marker);
     AddPieceOf(marker, 1, -5);
     AddCuts(marker, 1, {}, 3);
-    EXPECT_NO_THROW(marker.ValidateIndexes());
+    EXPECT_NO_THROW(ValidateIndexes(marker));
     EXPECT_NO_THROW(ModelOrderFile(marker));
   }
   try {
     CMarker marker;
     AddExamplePiece(marker);
     AddPiece(marker, PieceRecord(40));
-    marker.ValidateIndexes();
+    ValidateIndexes(marker);
     ADD_FAILURE() << "no exception";
   } catch (const IndexOutOfRange& error) {
     EXPECT_STREQ(error.what(), "piece 1: CroixIndex 40 is outside CROIXES (1 records)");
@@ -480,13 +499,13 @@ TEST(WritersScaleTest, LargestModelIsWrittenInLinearTime) {
             {Split(0, 0, 1, 1, 2, 0.5), Split(0, 0, 1, 1, 3, 0.5)});
   }
 
-  marker.ValidateIndexes();
+  ValidateIndexes(marker);
   const std::string models = ModelOrderFile(marker);
   const std::string positions = PositionFile(marker);
 
   std::vector<std::string> names;
   std::vector<std::uint16_t> kinds;
-  marker.BuildModelList(names, kinds);
+  BuildModelList(marker, names, kinds);
   ASSERT_EQ(names.size(), static_cast<std::size_t>(kSizes));
   EXPECT_EQ(names[256], "LARGEST MARKER-0-256");
   // Every piece that is not a half piece, each with its two cut lines.
@@ -507,7 +526,7 @@ TEST(WritersLocaleTest, LocaleIsLeftAlone) {
 
   CMarker marker;
   AddCuts(marker, AddExamplePiece(marker), {Split(0, 0, 10, 0, 2, 0.5)});
-  marker.ValidateIndexes();
+  ValidateIndexes(marker);
   const std::string models = ModelOrderFile(marker);
   const std::string positions = PositionFile(marker);
 

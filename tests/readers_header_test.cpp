@@ -1,6 +1,7 @@
 // The MARKER stream: 105 bytes of fixed fields, then Text1, Name, Text3, Text4.
 
-#include "entry/marker.h"
+#include "model/marker.h"
+#include "readers/header.h"
 #include "tests/support/marker_streams.h"
 #include "tests/support/memory_storage.h"
 
@@ -11,6 +12,9 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
 namespace {
 
 using testing::Bytes;
@@ -43,7 +47,7 @@ TEST(ReadHeader, FixedFieldsAndEmptyTexts) {
   ASSERT_EQ(bytes.size(), 105u);
   MemoryStream stream(bytes);
   CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(stream, 105).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadHeader(marker, stream, 105).outcome, ReadOutcome::Read);
   EXPECT_EQ(stream.reads(),
             Reads({6, 4, 10, 4, 4, 18, 2, 2, 2, 1, 40, 2, 2, 2, 2, 4, 0, 0, 0, 0}));
   EXPECT_EQ(marker.Raw1[5], 0x01);
@@ -70,7 +74,7 @@ TEST(ReadHeader, NameIsTheSecondText) {
   ASSERT_EQ(std::string(bytes.begin() + 108, bytes.begin() + 113), "MARKR");
   MemoryStream stream(bytes);
   CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadHeader(marker, stream, 0).outcome, ReadOutcome::Read);
   EXPECT_STREQ(marker.Text1, "one");
   EXPECT_STREQ(marker.Name, "MARKR");
   EXPECT_STREQ(marker.Text3, "t3");
@@ -85,7 +89,7 @@ TEST(ReadHeader, TextLengthsAtAndBeyondTheBuffer) {
   ByteVector bytes = FixedPart(-4, 255, 300, 2).Text(full).Text(too_long).Text("ok");
   MemoryStream stream(bytes);
   CMarker marker;
-  ASSERT_EQ(marker.ReadHeader(stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadHeader(marker, stream, 0).outcome, ReadOutcome::Read);
   EXPECT_STREQ(marker.Text1, "");             // negative: empty, nothing consumed
   EXPECT_EQ(std::string(marker.Name), full);  // the NUL is the 256th byte
   EXPECT_EQ(marker.Name[255], '\0');
@@ -103,8 +107,8 @@ TEST(ReadHeader, LaterStreamsOverwrite) {
   second.name = "XY";
   second.width = 2000.0f;
   MemoryStream a(testing::MarkerStream(first)), b(testing::MarkerStream(second));
-  ASSERT_EQ(marker.ReadHeader(a, 0).outcome, ReadOutcome::Read);
-  ASSERT_EQ(marker.ReadHeader(b, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadHeader(marker, a, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadHeader(marker, b, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(marker.Width, 2000.0f);
   // The buffer is not cleared: the bytes behind the NUL keep what they held.
   const char expected[8] = {'X', 'Y', '\0', 'D', 'E', 'F', 'G', '\0'};
@@ -144,10 +148,10 @@ TEST(ReadHeader, ShortStreamsKeepWhatArrived) {
     earlier.width = 1234.0f;
     MemoryStream good(testing::MarkerStream(earlier));
     CMarker marker;
-    ASSERT_EQ(marker.ReadHeader(good, 0).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadHeader(marker, good, 0).outcome, ReadOutcome::Read);
 
     MemoryStream stream(ByteVector(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(c.size)));
-    const StreamRead read = marker.ReadHeader(stream, 0);
+    const StreamRead read = ReadHeader(marker, stream, 0);
     EXPECT_EQ(read.outcome, ReadOutcome::Short);
     EXPECT_STREQ(read.place, c.place);
     EXPECT_EQ(read.Used(), c.used);
@@ -172,7 +176,7 @@ TEST(ReadHeader, NameCutBeyondItsBuffer) {
     SCOPED_TRACE(cut);
     MemoryStream stream(ByteVector(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
     CMarker marker;
-    const StreamRead read = marker.ReadHeader(stream, 0);
+    const StreamRead read = ReadHeader(marker, stream, 0);
     EXPECT_EQ(read.outcome, ReadOutcome::Short);
     EXPECT_EQ(read.Used(), cut < 105 + 255);
     EXPECT_EQ(std::string(marker.Name), long_name.substr(0, std::min<std::size_t>(cut - 105, 255)));

@@ -9,6 +9,9 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
 namespace {
 
 using testing::Bytes;
@@ -47,7 +50,7 @@ TEST(CMarkerPieces, RecordFields) {
                          .Fill(7, 0xEE);     // behind the record: not read
   MemoryStream stream(bytes);
   CMarkerPieces pieces;
-  ASSERT_EQ(pieces.ReadStream(stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(pieces, stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 1u);
   const CMarkerPiece& p = pieces[0];
   EXPECT_EQ(V(p.Raw1[0]), 0x11);
@@ -77,7 +80,7 @@ TEST(CMarkerPieces, CountIsUnsigned) {
   for (std::size_t i = 0; i < specs.size(); ++i) specs[i].croix_index = static_cast<std::int16_t>(i);
   MemoryStream stream(testing::PiecesStream(specs));
   CMarkerPieces pieces;
-  ASSERT_EQ(pieces.ReadStream(stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(pieces, stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 32768u);
   EXPECT_EQ(V(pieces[32767].CroixIndex), 32767);
   EXPECT_EQ(stream.position(), 2u + 32768u * 86u);
@@ -93,9 +96,9 @@ TEST(CMarkerPieces, StreamsAppendInOrder) {
   first.resize(first.size() + 20, 0xEE);  // anything behind the records is ignored
   MemoryStream first_stream(first);
   MemoryStream second_stream(testing::PiecesStream({c}));
-  ASSERT_EQ(pieces.ReadStream(first_stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(pieces, first_stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(first_stream.position(), 2u + 2u * 86u);
-  ASSERT_EQ(pieces.ReadStream(second_stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(pieces, second_stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 3u);
   EXPECT_EQ(V(pieces[0].CroixIndex), 10);
   EXPECT_EQ(V(pieces[1].CroixIndex), 11);
@@ -103,7 +106,7 @@ TEST(CMarkerPieces, StreamsAppendInOrder) {
 
   // A count of 0 adds nothing.
   MemoryStream none({0x00, 0x00});
-  EXPECT_EQ(pieces.ReadStream(none, 2).outcome, ReadOutcome::Read);
+  EXPECT_EQ(ReadStream(pieces, none, 2).outcome, ReadOutcome::Read);
   EXPECT_EQ(pieces.GetSize(), 3u);
 }
 
@@ -114,7 +117,7 @@ TEST(CMarkerPieces, StreamsAppendInOrder) {
 TEST(CMarkerPieces, AnEmptyStreamAddsNoPiece) {
   CMarkerPieces pieces;
   MemoryStream stream(ByteVector{});
-  const StreamRead read = pieces.ReadStream(stream, 0);
+  const StreamRead read = ReadStream(pieces, stream, 0);
   EXPECT_EQ(read.outcome, ReadOutcome::Read);
   EXPECT_FALSE(read.Used());
   EXPECT_EQ(pieces.GetSize(), 0u);
@@ -149,10 +152,10 @@ TEST(CMarkerPieces, ShortStreamsKeepTheWholePieces) {
     SCOPED_TRACE(c.what);
     CMarkerPieces pieces;
     MemoryStream first(testing::PiecesStream({kept}));
-    ASSERT_EQ(pieces.ReadStream(first, 0).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(pieces, first, 0).outcome, ReadOutcome::Read);
     MemoryStream stream(c.bytes);
     // The storage lists the whole stream; fewer bytes arrive.
-    const StreamRead read = pieces.ReadStream(stream, static_cast<std::uint32_t>(full.size()));
+    const StreamRead read = ReadStream(pieces, stream, static_cast<std::uint32_t>(full.size()));
     EXPECT_EQ(read.outcome, ReadOutcome::Short);
     EXPECT_TRUE(read.Used());
     EXPECT_STREQ(read.place, c.place);

@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::readers;
 namespace {
 
 using testing::ByteVector;

@@ -12,6 +12,9 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
 namespace {
 
 using testing::Bytes;
@@ -43,7 +46,7 @@ TEST(CSplits, TwoSplitsOf49Bytes) {
       0x01, 0x00,              // Kind 1
   });
   CSplits splits;
-  ASSERT_EQ(splits.ReadStream(stream, 49, u"0.CUTS").outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(splits, stream, 49, u"0.CUTS").outcome, ReadOutcome::Read);
   ASSERT_EQ(splits.Elements.GetSize(), 1u);
   const CSplits::CElement& e = splits.Elements[0];
   EXPECT_EQ(e.Raw1, 7);
@@ -127,14 +130,14 @@ TEST(CSplits, PieceIndexFromTheName) {
   CSplits splits;
   for (const Case& c : cases) {
     MemoryStream stream(testing::CutsStream({SplitSpec{}}));
-    ASSERT_EQ(splits.ReadStream(stream, 0, c.name).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(splits, stream, 0, c.name).outcome, ReadOutcome::Read);
     EXPECT_EQ(splits.Elements[splits.Elements.GetSize() - 1].PieceIndex, c.piece);
   }
 
   // Without a leading number the cut lines belong to no piece: the stream is
   // skipped unread.
   MemoryStream stream(testing::CutsStream({SplitSpec{}}));
-  EXPECT_EQ(splits.ReadStream(stream, 0, u"X.CUTS").outcome, ReadOutcome::Skipped);
+  EXPECT_EQ(ReadStream(splits, stream, 0, u"X.CUTS").outcome, ReadOutcome::Skipped);
   EXPECT_EQ(splits.Elements.GetSize(), 4u);
   EXPECT_TRUE(stream.reads().empty());
 }
@@ -144,7 +147,7 @@ TEST(CSplits, CountsOfZeroOrLessAndRepeatedPieces) {
   for (std::int16_t count : {std::int16_t{0}, std::int16_t{-1}}) {
     ByteVector bytes = Bytes().U8(0).I16(count).U16(0).Fill(22, 0x3F);
     MemoryStream stream(bytes);
-    ASSERT_EQ(splits.ReadStream(stream, 0, u"3.CUTS").outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(splits, stream, 0, u"3.CUTS").outcome, ReadOutcome::Read);
     EXPECT_EQ(stream.reads(), Reads({1, 2, 2}));
   }
   // Two streams for piece 3: two elements, none merged.
@@ -184,7 +187,7 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
     CSplits splits;
     MemoryStream stream(c.bytes);
     // As listed by its storage: the bytes of the whole stream.
-    const StreamRead read = splits.ReadStream(stream, static_cast<std::uint32_t>(three.size()), u"1.CUTS");
+    const StreamRead read = ReadStream(splits, stream, static_cast<std::uint32_t>(three.size()), u"1.CUTS");
     EXPECT_EQ(read.outcome, ReadOutcome::Short);
     EXPECT_TRUE(read.Used());
     EXPECT_STREQ(read.place, c.place);
@@ -208,7 +211,7 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
 TEST(CSplits, AStreamListedEmptyGivesAnElementWithoutCutLines) {
   CSplits splits;
   MemoryStream empty(ByteVector{});
-  const StreamRead read = splits.ReadStream(empty, 0, u"4.CUTS");
+  const StreamRead read = ReadStream(splits, empty, 0, u"4.CUTS");
   EXPECT_EQ(read.outcome, ReadOutcome::Read);
   EXPECT_FALSE(read.Used());
   EXPECT_EQ(read.declared, 0u);
@@ -221,7 +224,7 @@ TEST(CSplits, AStreamListedEmptyGivesAnElementWithoutCutLines) {
     SCOPED_TRACE(listed);
     const ByteVector bytes(listed, 0x00);
     MemoryStream cut(bytes);
-    const StreamRead short_read = splits.ReadStream(cut, listed, u"5.CUTS");
+    const StreamRead short_read = ReadStream(splits, cut, listed, u"5.CUTS");
     EXPECT_EQ(short_read.outcome, ReadOutcome::Short);
     EXPECT_TRUE(short_read.Used());
     EXPECT_STREQ(short_read.place, "the header");

@@ -11,6 +11,9 @@
 #include <vector>
 
 namespace lumerca {
+
+using namespace lumerca::model;
+using namespace lumerca::readers;
 namespace {
 
 using testing::Bytes;
@@ -28,7 +31,7 @@ TEST(CCroixes, EighteenBytes) {
       0x99,                    // behind the layout: not read
   });
   CCroixes table;
-  ASSERT_EQ(table.ReadStream(stream, 19).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, stream, 19).outcome, ReadOutcome::Read);
   EXPECT_EQ(table.Count, 1);
   ASSERT_EQ(table.Elements.GetSize(), 1u);
   EXPECT_EQ(table.Elements[0].SizeIndex, 2);
@@ -49,7 +52,7 @@ TEST(CSizes, TwentyBytes) {
       0x4D, 0x31,              // text part: Name "M1"
   });
   CSizes table;
-  ASSERT_EQ(table.ReadStream(stream, 20).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, stream, 20).outcome, ReadOutcome::Read);
   ASSERT_EQ(table.Elements.GetSize(), 1u);
   EXPECT_EQ(table.Elements[0].SizeNumber, 42);
   EXPECT_EQ(std::string(table.Elements[0].Name), "M1");
@@ -66,7 +69,7 @@ TEST(CSizes, TextsFollowAllFixedRecords) {
                          .Text("tail");                         // not read
   MemoryStream stream(bytes);
   CSizes table;
-  ASSERT_EQ(table.ReadStream(stream, static_cast<std::uint32_t>(bytes.size())).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, stream, static_cast<std::uint32_t>(bytes.size())).outcome, ReadOutcome::Read);
   ASSERT_EQ(table.Elements.GetSize(), 2u);
   EXPECT_EQ(std::string(table.Elements[0].Name), "XS");
   EXPECT_EQ(std::string(table.Elements[1].Name), "");
@@ -83,7 +86,7 @@ TEST(CClasses, ReadOrder) {
                          .Text("a").Text("bb").Text("ccc").Text("dddd");
   MemoryStream stream(bytes);
   CClasses table;
-  ASSERT_EQ(table.ReadStream(stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(stream.reads(), Reads({2, 4, 2, 2, 2, 4, 2, 2, 2, 1, 2, 3, 4}));
   ASSERT_EQ(table.Elements.GetSize(), 2u);
   EXPECT_EQ(std::string(table.Elements[0].Name), "a");
@@ -102,7 +105,7 @@ TEST(CStylesAndHalfs, Records) {
         'S', 'T', 'Y',
     });
     CStyles table;
-    ASSERT_EQ(table.ReadStream(stream, 11).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(table, stream, 11).outcome, ReadOutcome::Read);
     ASSERT_EQ(table.Elements.GetSize(), 1u);
     EXPECT_EQ(table.Elements[0].Raw1, 7);
     EXPECT_EQ(table.Elements[0].Raw3, 8);
@@ -115,7 +118,7 @@ TEST(CStylesAndHalfs, Records) {
     bytes.resize(bytes.size() + 10, 0xEE);
     MemoryStream stream(bytes);
     CHalfs table;
-    ASSERT_EQ(table.ReadStream(stream, 0).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(table, stream, 0).outcome, ReadOutcome::Read);
     ASSERT_EQ(table.Elements.GetSize(), 3u);
     EXPECT_EQ(table.Elements[0].PieceIndex, 4);
     EXPECT_EQ(table.Elements[1].PieceIndex, -1);
@@ -134,7 +137,7 @@ TEST(CountedTables, CountsOfZeroOrLess) {
     ByteVector bytes = Bytes().U16(word).Fill(64, 0x01);
     MemoryStream stream(bytes);
     CCroixes table;
-    ASSERT_EQ(table.ReadStream(stream, 66).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(table, stream, 66).outcome, ReadOutcome::Read);
     EXPECT_EQ(table.Count, static_cast<std::int16_t>(word));
     EXPECT_TRUE(table.Elements.IsEmpty());
     EXPECT_EQ(stream.reads(), Reads({2}));
@@ -156,7 +159,7 @@ TEST(CountedTables, TextLengthsOutsideTheBuffers) {
                          .Text(nineteen).Text(long_name).Text("OK");
   MemoryStream stream(bytes);
   CSizes table;
-  ASSERT_EQ(table.ReadStream(stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(table.Elements.GetSize(), 4u);
   EXPECT_EQ(std::string(table.Elements[0].Name), nineteen);
   EXPECT_EQ(std::string(table.Elements[1].Name), long_name.substr(0, 19));
@@ -173,7 +176,7 @@ TEST(CountedTables, TextLengthsOutsideTheBuffers) {
                            .Text(dbcs).Text(long_text);
   MemoryStream class_stream(classes);
   CClasses class_table;
-  ASSERT_EQ(class_table.ReadStream(class_stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(class_table, class_stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(std::string(class_table.Elements[0].Name), dbcs);
   EXPECT_EQ(std::string(class_table.Elements[0].Text), long_text.substr(0, 255));
 }
@@ -208,10 +211,10 @@ TEST(CountedTables, ShortStreamsKeepTheWholeRecords) {
     SCOPED_TRACE(c.what);
     CClasses table;
     MemoryStream first_stream(testing::ClassesStream({{"one", "1"}}));
-    ASSERT_EQ(table.ReadStream(first_stream, 0).outcome, ReadOutcome::Read);
+    ASSERT_EQ(ReadStream(table, first_stream, 0).outcome, ReadOutcome::Read);
     MemoryStream stream(ByteVector(classes.begin(), classes.begin() + static_cast<std::ptrdiff_t>(c.size)));
     // The storage lists the whole stream; fewer bytes arrive.
-    const StreamRead read = table.ReadStream(stream, static_cast<std::uint32_t>(classes.size()));
+    const StreamRead read = ReadStream(table, stream, static_cast<std::uint32_t>(classes.size()));
     EXPECT_EQ(read.outcome, ReadOutcome::Short);
     EXPECT_STREQ(read.place, c.place);
     EXPECT_EQ(read.place_index, c.place_index);
@@ -232,7 +235,7 @@ TEST(CountedTables, ShortStreamsKeepTheWholeRecords) {
 TEST(CountedTables, AnEmptyStreamHoldsNoRecords) {
   CHalfs halfs;
   MemoryStream stream(ByteVector{});
-  const StreamRead read = halfs.ReadStream(stream, 0);
+  const StreamRead read = ReadStream(halfs, stream, 0);
   EXPECT_EQ(read.outcome, ReadOutcome::Read);
   EXPECT_FALSE(read.Used());
   EXPECT_EQ(read.declared, 0u);
@@ -262,11 +265,11 @@ TEST(CountedTables, WhatEachTableUses) {
   };
   const auto read_into = [](const char* what, MemoryStream& stream, std::int16_t& count) {
     const std::string table = what;
-    if (table.starts_with("STYLES")) { CStyles t; auto r = t.ReadStream(stream, 0); count = t.Count; return r; }
-    if (table.starts_with("SIZES")) { CSizes t; auto r = t.ReadStream(stream, 0); count = t.Count; return r; }
-    if (table.starts_with("CROIXES")) { CCroixes t; auto r = t.ReadStream(stream, 0); count = t.Count; return r; }
+    if (table.starts_with("STYLES")) { CStyles t; auto r = ReadStream(t, stream, 0); count = t.Count; return r; }
+    if (table.starts_with("SIZES")) { CSizes t; auto r = ReadStream(t, stream, 0); count = t.Count; return r; }
+    if (table.starts_with("CROIXES")) { CCroixes t; auto r = ReadStream(t, stream, 0); count = t.Count; return r; }
     CHalfs t;
-    auto r = t.ReadStream(stream, 0);
+    auto r = ReadStream(t, stream, 0);
     count = t.Count;
     return r;
   };
@@ -288,7 +291,7 @@ TEST(CountedTables, WhatEachTableUses) {
   // for the records that are not there, and no read past the first record.
   MemoryStream huge({0xFF, 0x7F, 0x00, 0x00});
   CCroixes table;
-  const StreamRead read = table.ReadStream(huge, 0);
+  const StreamRead read = ReadStream(table, huge, 0);
   EXPECT_EQ(read.declared, 2u + 32767u * 16);
   EXPECT_EQ(table.Count, 0);
   EXPECT_TRUE(table.Elements.IsEmpty());
@@ -302,8 +305,8 @@ TEST(CountedTables, SecondStreamKeepsItsOwnTexts) {
   ByteVector first = testing::SizesStream({{36, "S"}, {38, "M"}, {40, "L"}});
   ByteVector second = testing::SizesStream({{42, "XL"}});
   MemoryStream first_stream(first), second_stream(second);
-  ASSERT_EQ(table.ReadStream(first_stream, 0).outcome, ReadOutcome::Read);
-  ASSERT_EQ(table.ReadStream(second_stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, first_stream, 0).outcome, ReadOutcome::Read);
+  ASSERT_EQ(ReadStream(table, second_stream, 0).outcome, ReadOutcome::Read);
   EXPECT_EQ(table.Count, 1);
   ASSERT_EQ(table.Elements.GetSize(), 4u);
   const char* names[] = {"S", "M", "L", "XL"};

@@ -3,7 +3,6 @@
 #include "tools/dump.h"
 #include "tools/svg.h"
 
-#include "output/printf_file.h"
 #include "tests/support/import_fixture.h"
 
 #include <lumerca/marker.h>
@@ -11,6 +10,7 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -19,22 +19,23 @@
 #include <vector>
 
 namespace lumerca::testing {
+
 namespace {
 
 class SvgTest : public ImportFixture {
 protected:
   // Reads `marker` as the import does.
-  std::unique_ptr<CMarker> Load(const ByteVector& bytes) {
+  std::optional<Marker> Load(const ByteVector& bytes) {
     const auto path = dir() / "drawn.mrk";
     WriteBytes(path, bytes);
-    WalkReport report;
-    auto model = tools::LoadMarker(path, report);
-    EXPECT_NE(model, nullptr);
-    return model;
+    ReadResult read = ReadMarker(path);
+    EXPECT_NE(read.status, ImportStatus::CannotOpen) << read.reason;
+    if (read.status == ImportStatus::CannotOpen) return std::nullopt;
+    return read.marker;
   }
 
   // The picture of `model`; the test fails unless it is well-formed XML.
-  std::string Draw(const CMarker& model, tools::SvgCounts& counts) {
+  std::string Draw(const Marker& model, tools::SvgCounts& counts) {
     std::ostringstream out;
     counts = tools::WriteSvg(out, model);
     const std::string svg = out.str();
@@ -66,13 +67,6 @@ protected:
   tinyxml2::XMLDocument document_;
 };
 
-// The position file's text, through the writer that the import uses.
-class StringSink : public TextSink {
-public:
-  void Write(const char* data, std::size_t size) override { text.append(data, size); }
-  std::string text;
-};
-
 std::vector<std::string> Fields(const std::string& line, char separator) {
   std::vector<std::string> fields;
   std::stringstream in(line);
@@ -91,7 +85,7 @@ std::string Fixed(double a, double b, double c, double d) {
 TEST_F(SvgTest, JacketOneElementPerPieceAndPerCutLine) {
   const MarkerSpec marker = JacketMarker();
   const auto model = Load(MarkerFile(marker));
-  ASSERT_NE(model, nullptr);
+  ASSERT_TRUE(model);
   tools::SvgCounts counts;
   Draw(*model, counts);
   ASSERT_NE(document_.RootElement(), nullptr);
@@ -139,16 +133,15 @@ TEST_F(SvgTest, JacketOneElementPerPieceAndPerCutLine) {
 // The cut lines are those of the position file, moved by the same shift.
 TEST_F(SvgTest, CutLinesMatchThePositionFile) {
   const auto model = Load(MarkerFile(JacketMarker()));
-  ASSERT_NE(model, nullptr);
+  ASSERT_TRUE(model);
   tools::SvgCounts counts;
   Draw(*model, counts);
 
-  StringSink sink;
-  CPrintfFile file(sink);
-  model->WritePositionFile(file);
-  file.Close();
+  // The position file's text, as the import writes it.
+  OutputFiles files;
+  ASSERT_TRUE(WriteMarker(*model, files).ok());
   std::multiset<std::string> written;
-  std::stringstream lines(sink.text);
+  std::stringstream lines(files.posimport);
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -159,7 +152,7 @@ TEST_F(SvgTest, CutLinesMatchThePositionFile) {
 
   // The position file leaves half pieces out; the picture draws them too.
   std::set<int> halfs;
-  for (const auto& h : model->m_halfs.Elements) halfs.insert(h.PieceIndex);
+  for (const auto& h : model->Halfs().Records) halfs.insert(h.PieceIndex);
   std::multiset<std::string> drawn;
   for (const auto* cut : Elements("line", "cut")) {
     if (halfs.count(cut->IntAttribute("data-piece")) != 0) continue;
@@ -172,7 +165,7 @@ TEST_F(SvgTest, CutLinesMatchThePositionFile) {
   // The blouse's one line of kind 2, moved by 0.5 to the right of its
   // direction: (0, 0)-(10, 0) becomes (0, -0.5)-(10, -0.5).
   const auto blouse = Load(MarkerFile(BlouseMarker()));
-  ASSERT_NE(blouse, nullptr);
+  ASSERT_TRUE(blouse);
   Draw(*blouse, counts);
   const auto cuts = Elements("line", "cut");
   ASSERT_EQ(cuts.size(), 1u);
@@ -189,7 +182,7 @@ TEST_F(SvgTest, HostileNamesAndCoordinates) {
   marker.croixes[3].size_index = 40;  // piece 3 belongs to no size
   marker.cuts[1] = {SplitSpec{0, 0, INFINITY, 0, 0, 0, 0}, SplitSpec{1, 1, 2, 2, 0, 1, 0}};
   const auto model = Load(MarkerFile(marker));
-  ASSERT_NE(model, nullptr);
+  ASSERT_TRUE(model);
   tools::SvgCounts counts;
   Draw(*model, counts);
 

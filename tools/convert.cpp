@@ -1,6 +1,5 @@
 #include "tools/convert.h"
 
-#include "platform/codepage.h"
 
 #include <chrono>
 #include <new>
@@ -22,6 +21,7 @@ Outcome::Kind KindOf(ImportStatus status, const char*& word) {
     case ImportStatus::OutputFailed: word = "output failed"; return Outcome::Kind::Failed;
     case ImportStatus::OutOfMemory: word = "out of memory"; return Outcome::Kind::Failed;
     case ImportStatus::Damaged: word = "damaged"; return Outcome::Kind::Failed;
+    case ImportStatus::UnknownCodePage: word = "unknown code page"; return Outcome::Kind::Failed;
   }
   word = "unknown";
   return Outcome::Kind::Failed;
@@ -37,7 +37,12 @@ Outcome Failure(const char* status, std::string group, std::string reason) {
 
 }  // namespace
 
-Outcome Describe(const ImportResult& result) {
+// A diagnostic's message, with the option that imports what salvage keeps.
+std::string WithSalvageHint(const Diagnostic& d) {
+  return d.salvage.empty() ? d.message : d.message + " (--salvage imports " + d.salvage + ")";
+}
+
+Outcome Describe(const ImportResult& result, unsigned code_page) {
   Outcome outcome;
   const char* word = nullptr;
   outcome.kind = KindOf(result.status, word);
@@ -48,14 +53,14 @@ Outcome Describe(const ImportResult& result) {
   }
   for (const auto& d : result.diagnostics) {
     if (d.kind == Diagnostic::Kind::ImportFailed) {
-      if (outcome.reason == outcome.group) outcome.reason += " (" + d.message + ")";
+      if (outcome.reason == outcome.group) outcome.reason += " (" + WithSalvageHint(d) + ")";
       continue;
     }
     ++outcome.warnings;
-    outcome.notes.push_back(d.path.empty() ? d.message : d.path + ": " + d.message);
+    outcome.notes.push_back(d.path.empty() ? WithSalvageHint(d) : d.path + ": " + WithSalvageHint(d));
   }
   outcome.stored_name = result.name;
-  outcome.name = platform::AnsiToUtf8(result.name, AnsiCodePage());
+  outcome.name = ToUtf8(result.name, code_page == 0 ? AnsiCodePage() : code_page);
   outcome.counts = result.counts;
   return outcome;
 }
@@ -96,7 +101,7 @@ Outcome Convert(const Input& input, std::string_view name, const ImportOptions& 
       outcome = Failure("output failed", "cannot create the output folder",
                         "cannot create " + input.folder.string() + ": " + error.message());
     } else {
-      outcome = Describe(ImportMarker(input.open, name, input.folder, options));
+      outcome = Describe(ImportMarker(input.open, name, input.folder, options), options.code_page);
       if (outcome.kind != Outcome::Kind::Imported) tree.Unmake(input.folder);
     }
   } catch (const std::bad_alloc&) {

@@ -31,8 +31,9 @@ struct Outcome {
   double milliseconds = 0;
 };
 
-// What the tool tells of one import.
-Outcome Describe(const ImportResult& result);
+// What the tool tells of one import of names in `code_page` (0: the
+// process's).
+Outcome Describe(const ImportResult& result, unsigned code_page);
 
 // The output folders of one run below `root`: each made (with its parents)
 // before its file is converted, and removed again, with every parent that

@@ -1,20 +1,16 @@
 #include "tools/dump.h"
 
-#include "entry/import_steps.h"
-#include "output/model_index.h"
-#include "output/normalize.h"
-#include "storage/storage.h"
-#include "platform/codepage.h"
-
 #include <lumerca/marker.h>
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace lumerca::tools {
@@ -49,94 +45,118 @@ json Number(double value) {
 
 // Uninterpreted bytes as lower-case hex, two digits a byte.
 template <std::size_t N>
-json Hex(const unsigned char (&bytes)[N]) {
+json Hex(const std::array<std::uint8_t, N>& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(2 * N);
-  for (const unsigned char b : bytes) {
+  for (const std::uint8_t b : bytes) {
     text.push_back(kDigits[b >> 4]);
     text.push_back(kDigits[b & 15]);
   }
   return text;
 }
 
-template <std::size_t N>
-json Text(const char (&field)[N]) {
-  return platform::AnsiToUtf8(output::FieldText(field), AnsiCodePage());
-}
+// The JSON of one field of a record: bytes as hex, numbers as numbers, texts
+// decoded from the marker's code page.
+class FieldJson {
+public:
+  explicit FieldJson(unsigned code_page) : code_page_(code_page) {}
+  template <std::size_t N>
+  json operator()(const std::array<std::uint8_t, N>& bytes) const { return Hex(bytes); }
+  json operator()(float value) const { return Number(value); }
+  json operator()(double value) const { return Number(value); }
+  json operator()(const std::string& text) const { return ToUtf8(text, code_page_); }
+  template <class T, class = std::enable_if_t<std::is_integral_v<T>>>
+  json operator()(T value) const { return value; }
 
-// NormalizeName of a text field, as the output files write it.
-template <std::size_t N>
-json Normalized(const char (&field)[N]) {
-  return platform::AnsiToUtf8(NormalizeName(output::FieldText(field)), AnsiCodePage());
+private:
+  unsigned code_page_;
+};
+
+// Every field of a record, in the order of its stream.
+template <class Record>
+json RecordJson(const Record& record, const FieldJson& field) {
+  json r;
+  ForEachField(record, [&](const char* name, const auto& value) { r[name] = field(value); });
+  return r;
 }
 
 // ------------------------------------------------------------ the walk
 
 const char* TypeName(std::uint32_t type) {
-  switch (static_cast<storage::ElementType>(type)) {
-    case storage::ElementType::Storage: return "storage";
-    case storage::ElementType::Stream: return "stream";
-    case storage::ElementType::LockBytes: return "lockbytes";
-    case storage::ElementType::Property: return "property";
-    case storage::ElementType::Root: return "root";
+  switch (type) {
+    case WalkElement::Storage: return "storage";
+    case WalkElement::Stream: return "stream";
+    case WalkElement::LockBytes: return "lockbytes";
+    case WalkElement::Property: return "property";
+    case WalkElement::Root: return "root";
   }
   return "unknown";
 }
 
-const char* OutcomeName(WalkEntry::Outcome outcome) {
-  using Outcome = WalkEntry::Outcome;
+using Outcome = WalkElement::Outcome;
+
+const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::Read: return "read";
-    case Outcome::Short: return "damaged";
+    case Outcome::Damaged: return "damaged";
     case Outcome::Skipped: return "skipped";
     case Outcome::Entered: return "entered";
     case Outcome::PassedOver: return "passed over";
-    case Outcome::OpenFailed: return "cannot open";
-    case Outcome::EnumFailed: return "cannot list";
-    case Outcome::NextFailed: return "listing failed";
-    case Outcome::Overrun: return "walk stopped";
+    case Outcome::CannotOpen: return "cannot open";
+    case Outcome::CannotList: return "cannot list";
+    case Outcome::ListingFailed: return "listing failed";
+    case Outcome::Stopped: return "walk stopped";
   }
   return "unknown";
 }
 
+// What a damaged stream lacks, with what salvage would import.
+std::string DamageWithHint(const std::string& damage, const std::string& salvage) {
+  return salvage.empty() ? damage : damage + " (--salvage imports " + salvage + ")";
+}
+
 // Why an element was not used; null for one that was.
-json Why(const WalkEntry& entry, const std::string& name) {
-  using Outcome = WalkEntry::Outcome;
-  const bool is_storage = entry.type == static_cast<std::uint32_t>(storage::ElementType::Storage);
-  switch (entry.outcome) {
+json Why(const WalkElement& element) {
+  const bool is_storage = element.type == WalkElement::Storage;
+  switch (element.outcome) {
     case Outcome::Read:
     case Outcome::Entered:
       return nullptr;
-    case Outcome::Short:
-      return "the stream " + DamageText(entry.read, false);
+    case Outcome::Damaged:
+      return "the stream " + DamageWithHint(element.damage, element.salvage);
     case Outcome::Skipped:
       return "the stream's name begins with no piece number, so its cut lines belong to no piece";
     case Outcome::PassedOver:
-      if (!name.empty() && name[0] == '\x05') {
+      if (!element.name.empty() && element.name[0] == '\x05') {
         return "the name begins with U+0005 (a property set), which the walk never opens";
       }
-      return "an element of type " + std::to_string(entry.type) + ", neither storage nor stream";
-    case Outcome::OpenFailed:
+      return "an element of type " + std::to_string(element.type) + ", neither storage nor stream";
+    case Outcome::CannotOpen:
       return is_storage ? "the storage cannot be opened; the rest of the storage that holds it was "
                           "not read"
                         : "the stream cannot be opened; the rest of the storage that holds it was "
                           "not read";
-    case Outcome::EnumFailed:
+    case Outcome::CannotList:
       return "the storage cannot be listed; none of its elements was read";
-    case Outcome::NextFailed:
+    case Outcome::ListingFailed:
       return "listing the storage failed part way; its remaining elements were not read";
-    case Outcome::Overrun:
+    case Outcome::Stopped:
       return "the walk met more elements, or read more bytes, than the document holds, so "
              "storages or streams share their contents; the walk stopped here";
   }
   return nullptr;
 }
 
+// An outcome that leaves something of the document unread or not used.
+bool IsTrouble(Outcome outcome) {
+  return outcome != Outcome::Read && outcome != Outcome::Entered && outcome != Outcome::PassedOver;
+}
+
 // A path of at most about kMaxPath bytes (as many as the walk keeps): a
 // longer one (a deep nest of storages) keeps its last components after ".../",
 // so that the dump stays linear in the size of the file.
-constexpr std::size_t kMaxPath = kMaxWalkPathBytes;
+constexpr std::size_t kMaxPath = 512;
 
 std::string ShortPath(const std::string& path) {
   if (path.size() <= kMaxPath) return path;
@@ -154,45 +174,38 @@ std::string ShortPath(const std::string& path) {
 // The walk in the order it met the elements. `parent` is the position in the
 // walk of the storage that holds the element (-1 for the root). An entry for a
 // storage whose listing failed names that storage.
-void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble) {
-  using Outcome = WalkEntry::Outcome;
-  // For the storage whose elements lie at depth d: its position in the walk.
-  std::vector<long long> parent{-1};
+void WriteWalk(std::ostream& out, const std::vector<WalkElement>& walk, std::size_t& trouble) {
   out << "\"walk\": [";
   std::size_t position = 0;
-  for (const WalkEntry& entry : report.entries) {
-    const auto depth = static_cast<std::size_t>(entry.depth < 0 ? 0 : entry.depth);
+  for (const WalkElement& element : walk) {
     json record;
-    record["depth"] = depth;
-    record["parent"] = depth < parent.size() ? parent[depth] : -1;
-    const bool storage_note = entry.outcome == Outcome::EnumFailed || entry.outcome == Outcome::NextFailed;
+    record["depth"] = element.depth < 0 ? 0 : element.depth;
+    record["parent"] = element.parent;
+    const bool storage_note =
+        element.outcome == Outcome::CannotList || element.outcome == Outcome::ListingFailed;
     if (!storage_note) {
-      record["name"] = entry.name;
-      record["type"] = TypeName(entry.type);
-      record["size"] = entry.size;
-      if (entry.reader[0] != '\0') record["reader"] = entry.reader;
+      record["name"] = element.name;
+      record["type"] = TypeName(element.type);
+      record["size"] = element.size;
+      if (!element.reader.empty()) record["reader"] = element.reader;
     } else {
-      record["storage"] = ShortPath(entry.path);
+      record["storage"] = ShortPath(element.path);
     }
-    record["outcome"] = OutcomeName(entry.outcome);
-    if (entry.reader[0] != '\0' && entry.outcome != Outcome::Skipped) {
+    record["outcome"] = OutcomeName(element.outcome);
+    if (!element.reader.empty() && element.outcome != Outcome::Skipped) {
       // What the stream's layout declares through its counts and lengths (at
       // least, when it ended before they all arrived), and what arrived.
-      record["declared"] = entry.read.declared;
-      if (!entry.read.declared_known) record["declared_at_least"] = true;
-      record["arrived"] = entry.read.arrived;
-      if (entry.outcome == Outcome::Short) record["used"] = entry.read.Used();
+      record["declared"] = element.declared;
+      if (!element.declared_known) record["declared_at_least"] = true;
+      record["arrived"] = element.arrived;
+      if (element.outcome == Outcome::Damaged) record["used"] = element.used;
     }
-    json why = Why(entry, entry.name);
+    json why = Why(element);
     if (!why.is_null()) {
       record["why"] = std::move(why);
-      if (!storage_note) record["path"] = ShortPath(entry.path);
+      if (!storage_note) record["path"] = ShortPath(element.path);
     }
-    if (IsTrouble(entry.outcome)) ++trouble;
-    if (entry.outcome == Outcome::Entered) {
-      parent.resize(depth + 2);
-      parent[depth + 1] = static_cast<long long>(position);
-    }
+    if (IsTrouble(element.outcome)) ++trouble;
     out << (position == 0 ? "\n" : ",\n") << Dump(record);
     ++position;
   }
@@ -201,57 +214,28 @@ void WriteWalk(std::ostream& out, const WalkReport& report, std::size_t& trouble
 
 // ------------------------------------------------------------ the model
 
-// A fixed header field: bytes as hex, numbers as numbers.
-template <std::size_t N>
-json Field(const unsigned char (&bytes)[N]) {
-  return Hex(bytes);
-}
-json Field(float value) { return Number(value); }
-json Field(std::int16_t value) { return value; }
-
-json Header(const CMarker& m) {
+json Header(const Marker& m, const FieldJson& field) {
+  const MarkerHeader& header = m.Header();
   json h;
-#define LUMERCA_SHOW_FIELD(type, name, extent) h[#name] = Field(m.name);
-  LUMERCA_MARKER_FIXED_FIELDS(LUMERCA_SHOW_FIELD)
-#undef LUMERCA_SHOW_FIELD
-  h["Name"] = Text(m.Name);
-  h["Text1"] = Text(m.Text1);
-  h["Text3"] = Text(m.Text3);
-  h["Text4"] = Text(m.Text4);
-  h["NormalizedName"] = Normalized(m.Name);
+  ForEachField(header, [&](const char* name, const auto& value) {
+    if constexpr (!std::is_same_v<std::decay_t<decltype(value)>, std::string>) h[name] = field(value);
+  });
+  h["Name"] = field(header.Name);
+  h["Text1"] = field(header.Text1);
+  h["Text3"] = field(header.Text3);
+  h["Text4"] = field(header.Text4);
+  h["NormalizedName"] = ToUtf8(m.Name(), m.CodePage());
   return h;
 }
 
-json Record(const CStylesElement& r) {
-  return {{"Raw1", r.Raw1}, {"NameLength", r.NameLength}, {"Raw3", r.Raw3}, {"Name", Text(r.Name)}};
-}
-
-json Record(const CSizesElement& r) {
-  return {{"Raw1", Hex(r.Raw1)}, {"SizeNumber", r.SizeNumber}, {"Raw3", Hex(r.Raw3)},
-          {"NameLength", r.NameLength}, {"Raw5", r.Raw5}, {"Name", Text(r.Name)}};
-}
-
-json Record(const CClassesElement& r) {
-  return {{"Raw1", Hex(r.Raw1)},         {"NameLength", r.NameLength}, {"TextLength", r.TextLength},
-          {"Raw4", r.Raw4},              {"Name", Text(r.Name)},       {"Text", Text(r.Text)},
-          {"NormalizedName", Normalized(r.Name)}};
-}
-
-json Record(const CCroixesElement& r) {
-  return {{"Raw1", Hex(r.Raw1)}, {"SizeIndex", r.SizeIndex}, {"ClassIndex", r.ClassIndex},
-          {"Raw4", Hex(r.Raw4)}};
-}
-
-json Record(const CHalfsElement& r) {
-  return {{"Raw1", Hex(r.Raw1)}, {"Raw2", r.Raw2}, {"PieceIndex", r.PieceIndex}};
-}
-
-template <class Table>
-void WriteTable(std::ostream& out, const char* key, const Table& table) {
+template <class Record, class Extra>
+void WriteTable(std::ostream& out, const char* key, const Table<Record>& table,
+                const FieldJson& field, Extra extra) {
   out << ",\n\"" << key << "\": {\"Count\": " << table.Count << ", \"records\": [";
   std::size_t index = 0;
-  for (const auto& element : table.Elements) {
-    json record = Record(element);
+  for (const Record& element : table.Records) {
+    json record = RecordJson(element, field);
+    extra(record, element);
     record["index"] = index;
     out << (index == 0 ? "\n" : ",\n") << Dump(record);
     ++index;
@@ -259,51 +243,29 @@ void WriteTable(std::ostream& out, const char* key, const Table& table) {
   out << "\n]}";
 }
 
-json Piece(const CMarker& m, std::size_t index, const std::vector<bool>& half) {
-  const CMarkerPiece& p = m.m_pieces[index];
+template <class Record>
+void WriteTable(std::ostream& out, const char* key, const Table<Record>& table,
+                const FieldJson& field) {
+  WriteTable(out, key, table, field, [](json&, const Record&) {});
+}
+
+json PieceJson(const Piece& p, const FieldJson& field) {
   json r;
-  r["index"] = index;
-  r["Raw1"] = Hex(p.Raw1);
-  r["Attr2"] = p.Attr2;
-  r["Raw3"] = Hex(p.Raw3);
-  r["Attr4"] = Number(p.Attr4);
-  r["Attr5"] = p.Attr5;
-  r["Raw6"] = Hex(p.Raw6);
-  r["PlaceX"] = Number(p.PlaceX);
-  r["PlaceY"] = Number(p.PlaceY);
-  r["Raw9"] = Hex(p.Raw9);
-  r["MaxY"] = Number(p.MaxY);
-  r["MinY"] = Number(p.MinY);
-  r["MaxX"] = Number(p.MaxX);
-  r["MinX"] = Number(p.MinX);
-  r["CroixIndex"] = p.CroixIndex;
-  r["Raw15"] = Hex(p.Raw15);
+  r["index"] = p.index;
+  ForEachField(p.record, [&](const char* name, const auto& value) { r[name] = field(value); });
   // Derived as the position file derives them.
-  const output::PieceBox box = output::BoxOf(p);
-  r["centre"] = {Number(box.centre_x), Number(box.centre_y)};
-  r["extent"] = {Number(box.extent_x), Number(box.extent_y)};
-  r["half"] = static_cast<bool>(half[index]);
+  r["centre"] = {Number(p.centre_x), Number(p.centre_y)};
+  r["extent"] = {Number(p.extent_x), Number(p.extent_y)};
+  r["half"] = p.half;
   // The size and class that the piece's CROIXES record names, when it does.
-  if (m.m_croixes.Elements.Contains(p.CroixIndex)) {
-    const CCroixesElement& croix = m.m_croixes.Elements[p.CroixIndex];
-    r["SizeIndex"] = croix.SizeIndex;
-    r["ClassIndex"] = croix.ClassIndex;
-    r["SizeNumber"] = m.m_sizes.Elements.Contains(croix.SizeIndex)
-                          ? json(m.m_sizes.Elements[croix.SizeIndex].SizeNumber)
-                          : json(nullptr);
-    r["Class"] = m.m_classes.Elements.Contains(croix.ClassIndex)
-                     ? Text(m.m_classes.Elements[croix.ClassIndex].Name)
-                     : json(nullptr);
-  } else {
-    r["SizeIndex"] = nullptr;
-    r["ClassIndex"] = nullptr;
-    r["SizeNumber"] = nullptr;
-    r["Class"] = nullptr;
-  }
+  r["SizeIndex"] = p.size_index ? json(*p.size_index) : json(nullptr);
+  r["ClassIndex"] = p.class_index ? json(*p.class_index) : json(nullptr);
+  r["SizeNumber"] = p.size_number ? json(*p.size_number) : json(nullptr);
+  r["Class"] = p.class_name ? field(*p.class_name) : json(nullptr);
   return r;
 }
 
-json SplitElement(const CSplits::CElement& e, std::size_t index, bool first) {
+json SplitElement(const CutsElement& e, std::size_t index, bool first, const FieldJson& field) {
   json r;
   r["index"] = index;
   r["PieceIndex"] = e.PieceIndex;
@@ -314,87 +276,81 @@ json SplitElement(const CSplits::CElement& e, std::size_t index, bool first) {
   // that names it; later ones are never used.
   r["first_for_piece"] = first;
   json splits = json::array();
-  for (const auto& s : e.Splits) {
-    splits.push_back({{"A1", Number(s.A1)},
-                      {"B1", Number(s.B1)},
-                      {"A2", Number(s.A2)},
-                      {"B2", Number(s.B2)},
-                      {"Raw5", s.Raw5},
-                      {"OffsetCode", s.OffsetCode},
-                      {"Kind", s.Kind},
-                      {"Offset", Number(s.Offset)}});
+  for (const SplitRecord& s : e.Splits) {
+    json split = RecordJson(s, field);
+    split["Offset"] = Number(s.Offset);
+    splits.push_back(std::move(split));
   }
   r["splits"] = std::move(splits);
   return r;
 }
 
-// What ImportMarker would conclude from the model (short of writing).
-json Verdict(const CMarker& m, const WalkReport& report) {
-  if (report.used_damage > 0) {
-    return {{"status", "damaged"}, {"message", DamageReason(report)}};
+// What ImportMarker would conclude from the marker (short of writing).
+json Verdict(const ReadResult& read) {
+  switch (read.status) {
+    case ImportStatus::Imported:
+      return {{"status", "imports"}, {"message", "the file would be imported"}};
+    case ImportStatus::Damaged:
+      return {{"status", "damaged"}, {"message", DamageWithHint(read.reason, read.salvage)}};
+    case ImportStatus::NoPieces:
+      return {{"status", "no pieces"}, {"message", StatusText(ImportStatus::NoPieces)}};
+    case ImportStatus::CorruptIndex:
+      return {{"status", "corrupt index"}, {"message", read.reason}};
+    default:
+      return {{"status", StatusText(read.status)}, {"message", read.reason}};
   }
-  if (m.m_pieces.IsEmpty()) {
-    return {{"status", "no pieces"}, {"message", StatusText(ImportStatus::NoPieces)}};
-  }
-  try {
-    m.ValidateIndexes();
-  } catch (const IndexOutOfRange& e) {
-    return {{"status", "corrupt index"}, {"message", e.what()}};
-  }
-  return {{"status", "imports"}, {"message", "the file would be imported"}};
 }
 
 }  // namespace
 
-std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report,
-                                    std::string* why) {
-  auto model = std::make_unique<CMarker>();
-  report.record_all = true;
-  if (!OpenAndWalk(file, *model, report, why)) return nullptr;
-  return model;
-}
-
-bool WriteDump(std::ostream& out, const std::filesystem::path& file) {
-  WalkReport report;
-  std::string why;
-  const std::unique_ptr<CMarker> model = LoadMarker(file, report, &why);
+bool WriteDump(std::ostream& out, const std::filesystem::path& file, unsigned code_page) {
+  ReadOptions options;
+  options.walk = true;
+  options.code_page = code_page;
+  const ReadResult read = ReadMarker(file, options);
+  const bool opened = read.status != ImportStatus::CannotOpen;
   out << "{\n\"file\": " << Dump(file.string())
-      << ",\n\"code_page\": " << AnsiCodePage() << ",\n\"opened\": " << (model ? "true" : "false");
-  if (!model) {
+      << ",\n\"code_page\": " << (code_page != 0 ? code_page : read.marker.CodePage())
+      << ",\n\"opened\": " << (opened ? "true" : "false");
+  if (!opened) {
     out << ",\n\"result\": "
         << Dump({{"status", "cannot be opened"},
-                 {"message", std::string(StatusText(ImportStatus::CannotOpen)) + " (" + why + ")"},
-                 {"why", why}})
+                 {"message", std::string(StatusText(ImportStatus::CannotOpen)) + " (" + read.reason + ")"},
+                 {"why", read.reason}})
         << "\n}\n";
     return false;
   }
-  const CMarker& m = *model;
-  out << ",\n\"result\": " << Dump(Verdict(m, report)) << ",\n";
+  const Marker& m = read.marker;
+  const FieldJson field(m.CodePage());
+  out << ",\n\"result\": " << Dump(Verdict(read)) << ",\n";
 
   std::size_t trouble = 0;
-  WriteWalk(out, report, trouble);
+  WriteWalk(out, read.walk, trouble);
   out << ",\n\"not_used\": " << trouble;
-  out << ",\n\"header\": " << Dump(Header(m));
-  WriteTable(out, "styles", m.m_styles);
-  WriteTable(out, "sizes", m.m_sizes);
-  WriteTable(out, "classes", m.m_classes);
-  WriteTable(out, "croixes", m.m_croixes);
-  WriteTable(out, "halfs", m.m_halfs);
+  out << ",\n\"header\": " << Dump(Header(m, field));
+  WriteTable(out, "styles", m.Styles(), field);
+  WriteTable(out, "sizes", m.Sizes(), field);
+  WriteTable(out, "classes", m.Classes(), field, [&](json& record, const ClassRecord& c) {
+    record["NormalizedName"] = ToUtf8(NormalizedName(c.Name, m.CodePage()), m.CodePage());
+  });
+  WriteTable(out, "croixes", m.Croixes(), field);
+  WriteTable(out, "halfs", m.Halfs(), field);
 
-  const std::vector<bool> half = output::HalfPieces(m);
+  const std::size_t piece_count = m.PieceCount();
   out << ",\n\"pieces\": [";
-  for (std::size_t j = 0; j < m.m_pieces.GetSize(); ++j) {
-    out << (j == 0 ? "\n" : ",\n") << Dump(Piece(m, j, half));
+  for (std::size_t j = 0; j < piece_count; ++j) {
+    out << (j == 0 ? "\n" : ",\n") << Dump(PieceJson(m.PieceAt(j), field));
   }
   out << "\n]";
 
-  const std::vector<std::int32_t> first_split = output::FirstSplitElements(m);
+  // The first element that names a piece is the one whose cut lines it takes.
+  std::vector<bool> named(piece_count, false);
   out << ",\n\"splits\": [";
   std::size_t index = 0;
-  for (const CSplits::CElement& e : m.m_splits.Elements) {
-    const bool first = e.PieceIndex < first_split.size() &&
-                       static_cast<std::size_t>(first_split[e.PieceIndex]) == index;
-    out << (index == 0 ? "\n" : ",\n") << Dump(SplitElement(e, index, first));
+  for (const CutsElement& e : m.Splits()) {
+    const bool first = e.PieceIndex < piece_count && !named[e.PieceIndex];
+    if (first) named[e.PieceIndex] = true;
+    out << (index == 0 ? "\n" : ",\n") << Dump(SplitElement(e, index, first, field));
     ++index;
   }
   out << "\n]\n}\n";

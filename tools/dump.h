@@ -3,21 +3,10 @@
 // The model dump: everything that the import reads from a marker file, as
 // JSON, for a user whose file does not import as expected.
 
-#include "entry/marker.h"
-#include "entry/walk.h"
-
 #include <filesystem>
 #include <iosfwd>
-#include <memory>
-#include <string>
 
 namespace lumerca::tools {
-
-// Opens `file` and walks it into a fresh model as the import does, recording
-// every element met in `report` (record_all). Null when the file cannot be
-// opened as a compound document; `why` then receives the reason.
-std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkReport& report,
-                                    std::string* why = nullptr);
 
 // Writes the JSON document of `file`: the walk (each element with its depth,
 // name, type, size, the reader that took it and what became of it, with the
@@ -25,11 +14,11 @@ std::unique_ptr<CMarker> LoadMarker(const std::filesystem::path& file, WalkRepor
 // took the bytes its layout declares and the bytes that arrived), the header, every table with its records,
 // the pieces with their centre and extent, the split table with the decoded
 // offsets, and what an import would conclude. Texts are decoded from the
-// process's ANSI code page (lumerca::AnsiCodePage) to UTF-8; non-finite
+// ANSI code page `code_page` (0: the process's) to UTF-8; non-finite
 // numbers are written as the strings "nan", "inf" and "-inf". The output holds
 // one record per line and is written as it goes, so that its memory does not
 // grow with the file. Returns false when the file cannot be opened (the JSON
 // then says so).
-bool WriteDump(std::ostream& out, const std::filesystem::path& file);
+bool WriteDump(std::ostream& out, const std::filesystem::path& file, unsigned code_page = 0);
 
 }  // namespace lumerca::tools

@@ -16,10 +16,11 @@ int main(int argc, char** argv) {
   Options options;
   if (const auto status = ParseOptions(argc, argv, options)) return *status;
 
-  if (options.code_page != 0 && !lumerca::SetAnsiCodePage(options.code_page)) {
+  if (options.code_page != 0 && !lumerca::IsSupportedCodePage(options.code_page)) {
     std::cerr << "lumerca-import: code page " << options.code_page << " is not supported\n";
     return kUsage;
   }
+  options.import.code_page = options.code_page;
 
   if (!options.svg.empty() && options.inputs.size() != 1) {
     std::cerr << "lumerca-import: --svg draws exactly one file\n";
@@ -27,8 +28,8 @@ int main(int argc, char** argv) {
   }
   if (options.dump || !options.svg.empty()) {
     int status = kAllImported;
-    if (!options.svg.empty()) status = Svg(options.svg, options.inputs.front());
-    if (options.dump) status = std::max(status, Dump(options.inputs));
+    if (!options.svg.empty()) status = Svg(options.svg, options.inputs.front(), options.code_page);
+    if (options.dump) status = std::max(status, Dump(options.inputs, options.code_page));
     return status;
   }
   return RunConversions(options);

@@ -1,8 +1,5 @@
 #include "tools/svg.h"
 
-#include "output/model_index.h"
-#include "platform/codepage.h"
-
 #include <lumerca/marker.h>
 
 #include <algorithm>
@@ -17,8 +14,6 @@
 
 namespace lumerca::tools {
 namespace {
-
-using output::COneSplit;
 
 // ------------------------------------------------------------ text
 
@@ -100,9 +95,14 @@ constexpr const char* kCutColour = "#c62828";
 
 // ------------------------------------------------------------ the model
 
+// A piece's centre and extent, as the position file derives them.
+struct PieceBox {
+  double centre_x = 0, centre_y = 0, extent_x = 0, extent_y = 0;
+};
+
 struct Box {
   std::size_t index = 0;
-  output::PieceBox at;     // centre and extent, as the position file derives them
+  PieceBox at;
   bool half = false;
   std::int32_t size = -1;  // size index, -1 when the piece belongs to no size
   std::string label{"?"};  // class name, UTF-8 ("?" when the piece names none)
@@ -111,7 +111,7 @@ struct Box {
 
 struct Cut {
   std::size_t piece = 0;
-  COneSplit line;            // after the shift
+  CutLine line;              // after the shift
   double x1, y1, x2, y2;     // marker coordinates: the piece's placement plus A and B
 };
 
@@ -139,23 +139,17 @@ struct Scene {
   std::size_t left_out = 0;  // pieces or cut lines whose coordinates are not finite
 };
 
-// The box of piece j, with its size and class when its CROIXES record names them.
-Box MakeBox(Scene& scene, const CMarker& m, std::size_t j, bool half, unsigned code_page) {
-  const CMarkerPiece& p = m.m_pieces[j];
+// The box of a piece, with its size and class when its CROIXES record names them.
+Box MakeBox(Scene& scene, const Piece& piece, unsigned code_page) {
   Box box;
-  box.index = j;
-  box.at = output::BoxOf(p);
-  box.half = half;
-  if (m.m_croixes.Elements.Contains(p.CroixIndex)) {
-    const CCroixesElement& croix = m.m_croixes.Elements[p.CroixIndex];
-    if (m.m_sizes.Elements.Contains(croix.SizeIndex)) {
-      box.size = croix.SizeIndex;
-      ++scene.pieces_of_size[static_cast<std::size_t>(croix.SizeIndex)];
-    }
-    if (m.m_classes.Elements.Contains(croix.ClassIndex)) {
-      box.label = platform::AnsiToUtf8(output::FieldText(m.m_classes.Elements[croix.ClassIndex].Name), code_page);
-    }
+  box.index = piece.index;
+  box.at = {piece.centre_x, piece.centre_y, piece.extent_x, piece.extent_y};
+  box.half = piece.half;
+  if (piece.size_number) {
+    box.size = *piece.size_index;
+    ++scene.pieces_of_size[static_cast<std::size_t>(box.size)];
   }
+  if (piece.class_name) box.label = ToUtf8(*piece.class_name, code_page);
   box.finite = Finite(box.at.centre_x, box.at.centre_y, box.at.extent_x, box.at.extent_y);
   if (!box.finite) {
     ++scene.left_out;
@@ -167,22 +161,15 @@ Box MakeBox(Scene& scene, const CMarker& m, std::size_t j, bool half, unsigned c
   return box;
 }
 
-// The cut lines of piece j that the position file writes (no more than its
+// The cut lines of a piece that the position file writes (no more than its
 // element holds), drawn from the piece's placement.
-void AddCuts(Scene& scene, const CMarker& m, std::size_t j, std::int32_t first_split) {
-  const CMarkerPiece& p = m.m_pieces[j];
-  const double place_x = p.PlaceX, place_y = p.PlaceY;
-  if (first_split < 0 || !std::isfinite(place_x) || !std::isfinite(place_y)) return;
-  const CSplits::CElement& element = m.m_splits.Elements[first_split];
-  const std::size_t count =
-      element.SplitCount > 0
-          ? std::min<std::size_t>(static_cast<std::size_t>(element.SplitCount), element.Splits.GetSize())
-          : 0;
-  std::vector<COneSplit> lines;
-  output::AppendShiftedCutLines(element, count, lines);
-  for (const COneSplit& line : lines) {
-    Cut cut{j, line, place_x + static_cast<double>(line.A1), place_y + static_cast<double>(line.B1),
-            place_x + static_cast<double>(line.A2), place_y + static_cast<double>(line.B2)};
+void AddCuts(Scene& scene, const Piece& piece) {
+  const double place_x = piece.record.PlaceX, place_y = piece.record.PlaceY;
+  if (!std::isfinite(place_x) || !std::isfinite(place_y)) return;
+  for (const CutLine& line : piece.cut_lines) {
+    Cut cut{piece.index, line, place_x + static_cast<double>(line.A1),
+            place_y + static_cast<double>(line.B1), place_x + static_cast<double>(line.A2),
+            place_y + static_cast<double>(line.B2)};
     if (!Finite(cut.x1, cut.y1, cut.x2, cut.y2)) {
       ++scene.left_out;
       continue;
@@ -193,19 +180,18 @@ void AddCuts(Scene& scene, const CMarker& m, std::size_t j, std::int32_t first_s
   }
 }
 
-Scene MakeScene(const CMarker& m, unsigned code_page) {
+Scene MakeScene(const Marker& m, const std::vector<SizeRecord>& sizes) {
   Scene scene;
-  const std::size_t piece_count = m.m_pieces.GetSize();
-  const std::vector<bool> half = output::HalfPieces(m);
-  const std::vector<std::int32_t> first_split = output::FirstSplitElements(m);
-  scene.pieces_of_size.assign(m.m_sizes.Elements.GetSize(), 0);
+  const std::size_t piece_count = m.PieceCount();
+  scene.pieces_of_size.assign(sizes.size(), 0);
   scene.bounds.Add(0, 0);
-  scene.width = static_cast<double>(m.Width);
+  scene.width = static_cast<double>(m.Header().Width);
   if (std::isfinite(scene.width)) scene.bounds.Add(0, scene.width);
   scene.boxes.reserve(piece_count);
   for (std::size_t j = 0; j < piece_count; ++j) {
-    scene.boxes.push_back(MakeBox(scene, m, j, half[j], code_page));
-    AddCuts(scene, m, j, first_split[j]);
+    const Piece piece = m.PieceAt(j);
+    scene.boxes.push_back(MakeBox(scene, piece, m.CodePage()));
+    AddCuts(scene, piece);
   }
   return scene;
 }
@@ -254,16 +240,16 @@ Layout MakeLayout(const Scene& scene, std::size_t size_count) {
 
 // ------------------------------------------------------------ the parts
 
-void WriteTitle(std::ostream& out, const CMarker& m, const Scene& scene, const Layout& at,
-                unsigned code_page) {
+void WriteTitle(std::ostream& out, const Marker& m, std::size_t size_count, const Scene& scene,
+                const Layout& at) {
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Px(at.width) << "\" height=\""
       << Px(at.height) << "\" viewBox=\"0 0 " << Px(at.width) << " " << Px(at.height)
       << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n";
   out << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
 
-  const std::string name = platform::AnsiToUtf8(output::FieldText(m.Name), code_page);
-  const std::size_t piece_count = m.m_pieces.GetSize(), size_count = m.m_sizes.Elements.GetSize();
+  const std::string name = ToUtf8(m.Header().Name, m.CodePage());
+  const std::size_t piece_count = m.PieceCount();
   const std::size_t cut_count = scene.cuts.size();
   char summary[160];
   std::snprintf(summary, sizeof summary, "width %.1f mm, %zu piece%s, %zu size%s, %zu cut line%s",
@@ -286,8 +272,8 @@ void WriteTitle(std::ostream& out, const CMarker& m, const Scene& scene, const L
 
 // A box is drawn at least 2 px on each side, so that a piece without extent
 // still shows as a dot.
-void WritePieces(std::ostream& out, const CMarker& m, const Scene& scene, const Layout& at,
-                 SvgCounts& counts) {
+void WritePieces(std::ostream& out, const std::vector<SizeRecord>& sizes, const Scene& scene,
+                 const Layout& at, SvgCounts& counts) {
   out << "<g class=\"pieces\" stroke=\"#333333\" stroke-width=\"0.8\">\n";
   for (const Box& b : scene.boxes) {
     if (!b.finite) continue;
@@ -299,7 +285,7 @@ void WritePieces(std::ostream& out, const CMarker& m, const Scene& scene, const 
         << "\" width=\"" << Px(w) << "\" height=\"" << Px(h) << "\" fill=\"" << colour << "\"";
     if (b.half) out << " fill-opacity=\"0.35\" stroke-dasharray=\"5 3\"";
     out << "><title>" << Xml(b.label) << " (piece " << b.index;
-    if (b.size >= 0) out << ", size " << static_cast<int>(m.m_sizes.Elements[b.size].SizeNumber);
+    if (b.size >= 0) out << ", size " << static_cast<int>(sizes[static_cast<std::size_t>(b.size)].SizeNumber);
     out << (b.half ? ", half piece" : "") << ")</title></rect>\n";
     ++counts.pieces;
     if (b.half) ++counts.halfs;
@@ -363,8 +349,9 @@ private:
   double x_ = 0, y_ = 0;
 };
 
-void WriteLegend(std::ostream& out, const CMarker& m, const Scene& scene, const Layout& at) {
-  const std::size_t size_count = m.m_sizes.Elements.GetSize();
+void WriteLegend(std::ostream& out, const std::vector<SizeRecord>& sizes, const Scene& scene,
+                 const Layout& at) {
+  const std::size_t size_count = sizes.size();
   out << "<g class=\"legend\" font-size=\"12\">\n";
   out << "<text x=\"" << Px(kMargin) << "\" y=\"" << Px(at.legend_top + 10)
       << "\" font-weight=\"bold\">Sizes</text>\n";
@@ -373,7 +360,7 @@ void WriteLegend(std::ostream& out, const CMarker& m, const Scene& scene, const 
     legend.Next();
     legend.Swatch(SizeColour(i), "");
     out << "/>";
-    legend.Text(20) << "size " << static_cast<int>(m.m_sizes.Elements[i].SizeNumber) << " ("
+    legend.Text(20) << "size " << static_cast<int>(sizes[i].SizeNumber) << " ("
                     << scene.pieces_of_size[i]
                     << (scene.pieces_of_size[i] == 1 ? " piece" : " pieces") << ")</text>\n";
   }
@@ -398,17 +385,17 @@ void WriteLegend(std::ostream& out, const CMarker& m, const Scene& scene, const 
 
 }  // namespace
 
-SvgCounts WriteSvg(std::ostream& out, const CMarker& m) {
+SvgCounts WriteSvg(std::ostream& out, const Marker& m) {
   SvgCounts counts;
-  const unsigned code_page = AnsiCodePage();
-  const Scene scene = MakeScene(m, code_page);
-  const Layout at = MakeLayout(scene, m.m_sizes.Elements.GetSize());
+  const std::vector<SizeRecord> sizes = m.Sizes().Records;
+  const Scene scene = MakeScene(m, sizes);
+  const Layout at = MakeLayout(scene, sizes.size());
   counts.left_out = scene.left_out;
-  WriteTitle(out, m, scene, at, code_page);
-  WritePieces(out, m, scene, at, counts);
+  WriteTitle(out, m, sizes.size(), scene, at);
+  WritePieces(out, sizes, scene, at, counts);
   WriteCuts(out, scene, at, counts);
   WriteLabels(out, scene, at);
-  WriteLegend(out, m, scene, at);
+  WriteLegend(out, sizes, scene, at);
   if (counts.left_out > 0) {
     out << "<desc>" << counts.left_out
         << " pieces or cut lines have coordinates that are not finite and are not drawn</desc>\n";

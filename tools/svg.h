@@ -2,7 +2,7 @@
 
 // The marker picture: the marker drawn as a person would look at it, as SVG.
 
-#include "entry/marker.h"
+#include <lumerca/model.h>
 
 #include <cstddef>
 #include <iosfwd>
@@ -25,6 +25,6 @@ struct SvgCounts {
 // them, drawn from the piece's placement; and a legend of the sizes. Each
 // piece box carries data-piece (its index), each cut line data-piece and
 // data-line (A1 B1 A2 B2 after the shift, as the position file writes them).
-SvgCounts WriteSvg(std::ostream& out, const CMarker& marker);
+SvgCounts WriteSvg(std::ostream& out, const Marker& marker);
 
 }  // namespace lumerca::tools

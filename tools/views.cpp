@@ -14,12 +14,12 @@ namespace fs = std::filesystem;
 namespace lumerca::tools {
 
 // --dump: one JSON document per file (an array of them for several files).
-int Dump(const std::vector<fs::path>& files) {
+int Dump(const std::vector<fs::path>& files, unsigned code_page) {
   bool all_opened = true;
   if (files.size() > 1) std::cout << "[\n";
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (i > 0) std::cout << ",\n";
-    all_opened = lumerca::tools::WriteDump(std::cout, files[i]) && all_opened;
+    all_opened = WriteDump(std::cout, files[i], code_page) && all_opened;
   }
   if (files.size() > 1) std::cout << "]\n";
   std::cout.flush();
@@ -31,17 +31,17 @@ int Dump(const std::vector<fs::path>& files) {
 }
 
 // --svg: the picture of one marker file.
-int Svg(const fs::path& svg, const fs::path& file) {
-  lumerca::WalkReport report;
-  std::string why;
-  const auto model = lumerca::tools::LoadMarker(file, report, &why);
-  if (!model) {
-    std::cerr << "lumerca-import: " << file.string() << ": "
-              << lumerca::StatusText(lumerca::ImportStatus::CannotOpen) << " (" << why << ")\n";
+int Svg(const fs::path& svg, const fs::path& file, unsigned code_page) {
+  ReadOptions options;
+  options.code_page = code_page;
+  const ReadResult read = ReadMarker(file, options);
+  if (read.status == ImportStatus::CannotOpen || read.status == ImportStatus::OutOfMemory) {
+    std::cerr << "lumerca-import: " << file.string() << ": " << StatusText(read.status) << " ("
+              << read.reason << ")\n";
     return kSomeFailed;
   }
   std::ofstream out(svg, std::ios::binary | std::ios::trunc);
-  const auto counts = lumerca::tools::WriteSvg(out, *model);
+  const auto counts = WriteSvg(out, read.marker);
   out.close();
   if (!out) {
     std::cerr << "lumerca-import: cannot write " << svg.string() << "\n";

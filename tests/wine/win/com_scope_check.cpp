@@ -32,11 +32,11 @@ HRESULT Probe() {
 
 DWORD WINAPI WithoutCom(void*) {
   {
-    lumerca::ComScope scope;
+    lumerca::entry::ComScope scope;
     Expect("none: usable", scope.usable());
     Expect("none: apartment inside", Probe() == RPC_E_CHANGED_MODE);
     {
-      lumerca::ComScope nested;
+      lumerca::entry::ComScope nested;
       Expect("none: nested usable", nested.usable());
     }
     Expect("none: nested released", Probe() == RPC_E_CHANGED_MODE);
@@ -51,7 +51,7 @@ DWORD WINAPI InSta(void*) {
     return 0;
   }
   {
-    lumerca::ComScope scope;
+    lumerca::entry::ComScope scope;
     Expect("sta: usable", scope.usable());
   }
   CoUninitialize();
@@ -65,7 +65,7 @@ DWORD WINAPI InMta(void*) {
     return 0;
   }
   {
-    lumerca::ComScope scope;
+    lumerca::entry::ComScope scope;
     Expect("mta: usable", scope.usable());
     Expect("mta: still multithreaded inside", Probe() == S_FALSE);
   }

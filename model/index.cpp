@@ -1,12 +1,10 @@
-#include "output/model_index.h"
-
-#include "output/normalize.h"
+#include "model/index.h"
 
 #include <cfloat>
 #include <cmath>
 #include <limits>
 
-namespace lumerca::output {
+namespace lumerca::model {
 
 namespace {
 
@@ -63,70 +61,82 @@ PieceBox BoxOf(const CMarkerPiece& piece) {
           max_y - min_y};
 }
 
-std::vector<bool> HalfPieces(const CMarker& marker) {
+ModelIndex::ModelIndex(const CMarker& marker) {
   const std::size_t pieces = marker.m_pieces.GetSize();
-  std::vector<bool> half(pieces, false);
+  const std::size_t sizes = marker.m_sizes.Elements.GetSize();
+
+  half_.assign(pieces, false);
   for (const CHalfsElement& record : marker.m_halfs.Elements) {
     // PieceIndex is signed: a negative index names no piece.
     if (record.PieceIndex >= 0 && static_cast<std::size_t>(record.PieceIndex) < pieces) {
-      half[static_cast<std::size_t>(record.PieceIndex)] = true;
+      half_[static_cast<std::size_t>(record.PieceIndex)] = true;
     }
   }
-  return half;
-}
 
-std::vector<std::int32_t> FirstSplitElements(const CMarker& marker) {
-  const std::size_t pieces = marker.m_pieces.GetSize();
-  std::vector<std::int32_t> first(pieces, -1);
+  first_split_.assign(pieces, -1);
   std::int32_t position = 0;
   for (const CSplits::CElement& element : marker.m_splits.Elements) {
-    if (element.PieceIndex < pieces && first[element.PieceIndex] < 0) {
-      first[element.PieceIndex] = position;
+    if (element.PieceIndex < pieces && first_split_[element.PieceIndex] < 0) {
+      first_split_[element.PieceIndex] = position;
     }
     ++position;
   }
-  return first;
-}
-
-PiecesBySize::PiecesBySize(const CMarker& marker, const std::vector<bool>& half,
-                           bool with_halfs) {
-  const std::size_t sizes = marker.m_sizes.Elements.GetSize();
-  start_.assign(sizes + 1, 0);
-  if (sizes == 0) return;
 
   // Counting sort by size index: count, turn counts into starts, place.
-  const std::size_t pieces = marker.m_pieces.GetSize();
-  std::vector<std::int32_t> size_of(pieces, -1);
+  size_of_.assign(pieces, -1);
+  start_.assign(sizes + 1, 0);
   for (std::size_t j = 0; j < pieces; ++j) {
-    if (half[j] && !with_halfs) continue;
-    const CCroixesElement& croix = marker.m_croixes.Elements[marker.m_pieces[j].CroixIndex];
-    if (croix.SizeIndex < 0 || static_cast<std::size_t>(croix.SizeIndex) >= sizes) continue;
-    size_of[j] = croix.SizeIndex;
-    ++start_[static_cast<std::size_t>(croix.SizeIndex) + 1];
+    const std::int16_t croix_index = marker.m_pieces[j].CroixIndex;
+    if (!marker.m_croixes.Elements.Contains(croix_index)) continue;
+    const std::int16_t size = marker.m_croixes.Elements[croix_index].SizeIndex;
+    if (size < 0 || static_cast<std::size_t>(size) >= sizes) continue;
+    size_of_[j] = size;
+    ++start_[static_cast<std::size_t>(size) + 1];
   }
   for (std::size_t i = 0; i < sizes; ++i) start_[i + 1] += start_[i];
   pieces_.resize(start_[sizes]);
   std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
   for (std::size_t j = 0; j < pieces; ++j) {
-    if (size_of[j] < 0) continue;
-    pieces_[fill[static_cast<std::size_t>(size_of[j])]++] = static_cast<std::uint32_t>(j);
+    if (size_of_[j] < 0) continue;
+    pieces_[fill[static_cast<std::size_t>(size_of_[j])]++] = static_cast<std::uint32_t>(j);
   }
 }
 
-ClassNames::ClassNames(const CMarker& marker, const platform::CodePage& code_page)
-    : marker_(marker),
-      code_page_(code_page),
-      names_(marker.m_classes.Elements.GetSize()),
-      done_(marker.m_classes.Elements.GetSize(), false) {}
+namespace {
 
-const std::string& ClassNames::Of(std::int16_t class_index) {
-  const CClassesElement& record = marker_.m_classes.Elements[class_index];
-  const auto i = static_cast<std::size_t>(class_index);
-  if (!done_[i]) {
-    names_[i] = NormalizeName(FieldText(record.Name), code_page_);
-    done_[i] = true;
-  }
-  return names_[i];
+std::string OutOfRange(std::size_t piece, const char* what, long long index, const char* table,
+                       std::size_t records) {
+  return "piece " + std::to_string(piece) + ": " + what + ' ' + std::to_string(index) +
+         " is outside " + table + " (" + std::to_string(records) + " records)";
 }
 
-}  // namespace lumerca::output
+}  // namespace
+
+// With at least one size, the model list looks up the CROIXES record of every
+// piece (half pieces included) and the class of every piece of a size; the
+// position file copies the first SplitCount cut lines of every piece that it
+// writes. With no size, nothing is followed.
+std::string CheckIndexes(const CMarker& marker, const ModelIndex& index) {
+  if (marker.m_sizes.Elements.IsEmpty()) return {};
+  const std::size_t pieces = marker.m_pieces.GetSize();
+  for (std::size_t j = 0; j < pieces; ++j) {
+    const std::int16_t croix_index = marker.m_pieces[j].CroixIndex;
+    if (!marker.m_croixes.Elements.Contains(croix_index)) {
+      return OutOfRange(j, "CroixIndex", croix_index, "CROIXES", marker.m_croixes.Elements.GetSize());
+    }
+    if (index.SizeOf(j) < 0) continue;  // in no size: never written
+    const CCroixesElement& croix = marker.m_croixes.Elements[croix_index];
+    if (!marker.m_classes.Elements.Contains(croix.ClassIndex)) {
+      return OutOfRange(j, "ClassIndex", croix.ClassIndex, "CLASSES",
+                        marker.m_classes.Elements.GetSize());
+    }
+    if (index.IsHalf(j) || index.FirstSplit(j) < 0) continue;
+    const CSplits::CElement& element = marker.m_splits.Elements[index.FirstSplit(j)];
+    if (CutLineCount(element) > element.Splits.GetSize()) {
+      return OutOfRange(j, "SplitCount", element.SplitCount, "its cut lines", element.Splits.GetSize());
+    }
+  }
+  return {};
+}
+
+}  // namespace lumerca::model

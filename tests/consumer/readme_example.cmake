@@ -1,0 +1,17 @@
+# lumerca_readme_example(README OUT): writes the first ```cpp block of README
+# (the example program of the library's users) to the file OUT.
+function(lumerca_readme_example readme out)
+  file(READ ${readme} text)
+  string(FIND "${text}" "\n```cpp\n" start)
+  if(start EQUAL -1)
+    message(FATAL_ERROR "${readme} has no ```cpp block")
+  endif()
+  math(EXPR start "${start} + 8")
+  string(SUBSTRING "${text}" ${start} -1 rest)
+  string(FIND "${rest}" "\n```" end)
+  if(end EQUAL -1)
+    message(FATAL_ERROR "the ```cpp block of ${readme} has no end")
+  endif()
+  string(SUBSTRING "${rest}" 0 ${end} code)
+  file(WRITE ${out} "${code}\n")
+endfunction()
