@@ -10,8 +10,10 @@ set(lumerca_platform_sources
   platform/codepage_posix.cpp
   platform/codepage_wasm.cpp
   platform/codepage_win.cpp
+  platform/input_file_posix.cpp
+  platform/input_file_win.cpp
+  platform/output_folder.cpp
   platform/output_folder_posix.cpp
-  platform/output_folder_wasm.cpp
   platform/output_folder_win.cpp)
 
 set(lumerca_storage_sources

@@ -11,13 +11,9 @@ namespace lumerca::entry {
 bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& report,
                  std::string* why, const std::function<void()>& opened) {
   [[maybe_unused]] ComScope com;  // COM for this thread while the document is open
-  std::error_code size_error;
-  const std::uint64_t size = std::filesystem::file_size(file, size_error);
-  if (size_error) {
-    if (why) *why = storage::FileErrorText(size_error);
-    return false;
-  }
-  std::unique_ptr<storage::Storage> root = storage::OpenDocument(file, why);
+  // The walk is bounded by the size of the file that was opened.
+  std::uint64_t size = 0;
+  std::unique_ptr<storage::Storage> root = storage::OpenDocument(file, why, &size);
   if (!root) return false;
   if (opened) opened();
   WalkStorage(model, *root, &report, LimitsFor(size));

@@ -3,7 +3,11 @@
 // Output of one import: both files are written under temporary names created
 // exclusively inside the output folder, and renamed over their final names only
 // when both are complete. Nothing planted in the folder (a link at a final or a
-// temporary name) is ever followed.
+// temporary name) is ever followed. The commit is a journal
+// (output_folder.cpp): whichever of its steps fails, the folder holds the
+// earlier pair or the new one; a process killed in the middle of it leaves
+// files that the next import into the folder settles (the new pair put in
+// place, or the earlier one put back) and removes.
 
 #include "platform/text_sink.h"
 
@@ -14,8 +18,8 @@
 namespace lumerca::platform {
 
 // A file created exclusively under a fresh temporary name. Write and Finish
-// throw OutputError. A file that is destroyed without being committed is
-// removed.
+// throw OutputError. A file that is not committed is removed when its folder
+// and its files are destroyed.
 class TemporaryFile : public TextSink {
 public:
   ~TemporaryFile() override = default;
@@ -31,8 +35,12 @@ public:
   virtual std::unique_ptr<TemporaryFile> CreateTemporary(const std::string& final_name) = 0;
 
   // Renames both finished files over their final names, under a lock that
-  // keeps two imports of this process from interleaving their pairs. Throws
-  // OutputError; on failure neither temporary file is left behind.
+  // keeps the commits of this process and of other processes into the folder
+  // apart (flock on the folder elsewhere than on Windows, a named mutex on
+  // Windows). Before that, it settles what imports that were killed left in
+  // the folder. Throws OutputError; the folder then holds the earlier pair,
+  // and nothing of this import is left unless removing it failed (then the
+  // next import removes it).
   virtual void Commit(TemporaryFile& first, TemporaryFile& second) = 0;
 };
 

@@ -1,3 +1,4 @@
+#include "platform/folder_ops.h"
 #include "platform/output_folder.h"
 
 #include <cerrno>
@@ -7,9 +8,11 @@
 #include <random>
 #include <string>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,141 +38,215 @@ private:
   int fd_;
 };
 
-std::string RandomSuffix() {
-  static std::mutex mutex;
-  static std::mt19937_64 engine{std::random_device{}() ^
-                                (static_cast<std::uint64_t>(::getpid()) << 32)};
-  std::lock_guard lock(mutex);
-  static const char digits[] = "0123456789abcdef";
-  std::string suffix;
-  auto bits = engine();
-  for (int i = 0; i < 16; ++i, bits >>= 4) suffix += digits[bits & 15];
-  return suffix;
-}
+std::string Words(int error) { return std::strerror(error); }
+
+detail::Result Done() { return detail::Result::Done(); }
+detail::Result Failed(int error) { return detail::Result::Failed(Words(error)); }
 
 // Imports of one process commit one pair at a time; flock on the folder keeps
 // imports of other processes out as well.
 std::mutex commit_mutex;
 
-class PosixTemporaryFile final : public TemporaryFile {
+// A descriptor whose lock goes when it is closed.
+class HeldDescriptor final : public detail::Held {
 public:
-  PosixTemporaryFile(std::shared_ptr<Descriptor> folder, std::string name, std::string final_name,
-                     int fd)
-      : folder_(std::move(folder)), name_(std::move(name)), final_name_(std::move(final_name)),
-        fd_(fd) {}
+  explicit HeldDescriptor(int fd) : fd_(fd) {}
+  ~HeldDescriptor() override { ::close(fd_); }
 
-  ~PosixTemporaryFile() override {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlinkat(folder_->get(), name_.c_str(), 0);
+private:
+  int fd_;
+};
+
+class FolderLock final : public detail::Held {
+public:
+  explicit FolderLock(int fd) : process_(commit_mutex), fd_(fd) {
+    // Where the file system cannot lock a folder, the lock of the process
+    // is all there is.
+    int result;
+    do {
+      result = ::flock(fd_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    locked_ = result == 0;
+  }
+  ~FolderLock() override {
+    if (locked_) ::flock(fd_, LOCK_UN);
   }
 
-  void Write(const char* data, std::size_t size) override {
+private:
+  std::lock_guard<std::mutex> process_;
+  int fd_;
+  bool locked_ = false;
+};
+
+class PosixNewFile final : public detail::NewFile {
+public:
+  explicit PosixNewFile(int fd) : fd_(fd) {}
+  ~PosixNewFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  detail::Result Write(const char* data, std::size_t size) override {
     while (size > 0) {
-      ssize_t n = ::write(fd_, data, size);
+      const ssize_t n = ::write(fd_, data, size);
       if (n < 0) {
         if (errno == EINTR) continue;
-        Fail("cannot write " + final_name_, errno);
+        return Failed(errno);
       }
       data += n;
       size -= static_cast<std::size_t>(n);
     }
+    return Done();
   }
 
-  void Finish() override {
-    if (::fsync(fd_) != 0) Fail("cannot flush " + final_name_, errno);
-    int fd = fd_;
+  detail::Result Flush() override { return ::fsync(fd_) == 0 ? Done() : Failed(errno); }
+
+  detail::Result Close() override {
+    const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) Fail("cannot close " + final_name_, errno);
+    return ::close(fd) == 0 ? Done() : Failed(errno);
   }
-
-  const std::string& name() const { return name_; }
-  const std::string& final_name() const { return final_name_; }
-  bool finished() const { return fd_ < 0; }
-  void MarkCommitted() { committed_ = true; }
 
 private:
-  std::shared_ptr<Descriptor> folder_;
-  std::string name_;
-  std::string final_name_;
   int fd_;
-  bool committed_ = false;
 };
 
-class PosixOutputFolder final : public OutputFolder {
+class PosixFolder final : public detail::Folder {
 public:
-  PosixOutputFolder(std::shared_ptr<Descriptor> fd, std::filesystem::path path)
+  PosixFolder(std::shared_ptr<Descriptor> fd, std::filesystem::path path)
       : fd_(std::move(fd)), path_(std::move(path)) {}
 
-  std::unique_ptr<TemporaryFile> CreateTemporary(const std::string& final_name) override {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = "." + final_name + "." + RandomSuffix() + ".tmp";
-      // O_EXCL never follows a link: a name planted beforehand makes the open
-      // fail, and another name is tried.
-      int fd = ::openat(fd_->get(), name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      if (fd >= 0) return std::make_unique<PosixTemporaryFile>(fd_, name, final_name, fd);
-      if (errno != EEXIST) Fail("cannot create a file in " + path_.string(), errno);
+  std::string Where() const override { return path_.string(); }
+
+  std::unique_ptr<detail::NewFile> Create(const std::string& name, detail::Result& result,
+                                          bool& taken) override {
+    // O_EXCL never follows a link: a name planted beforehand makes the open
+    // fail.
+    const int fd = ::openat(dir(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      taken = errno == EEXIST;
+      result = Failed(errno);
+      return nullptr;
     }
-    throw OutputError("cannot create a temporary file in " + path_.string());
+    return std::make_unique<PosixNewFile>(fd);
   }
 
-  void Commit(TemporaryFile& first, TemporaryFile& second) override {
-    auto& a = static_cast<PosixTemporaryFile&>(first);
-    auto& b = static_cast<PosixTemporaryFile&>(second);
-    if (!a.finished() || !b.finished()) throw OutputError("output file not finished");
-    Rename(a, b);
-    // The folder's entries reach the device outside the lock, so that imports
-    // into other folders need not wait for it.
-    ::fsync(fd_->get());
+  std::unique_ptr<detail::Held> CreateLocked(const std::string& name, detail::Result& result,
+                                             bool& taken) override {
+    const int fd = ::openat(dir(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      taken = errno == EEXIST;
+      result = Failed(errno);
+      return nullptr;
+    }
+    auto held = std::make_unique<HeldDescriptor>(fd);
+    // Another import may lock the file between the open and the flock, take
+    // it for abandoned and remove it: then it is no longer linked, and
+    // another name is drawn. Where flock is refused, nobody can tell a live
+    // import from an ended one, and nobody removes the file of another.
+    int locked;
+    do {
+      locked = ::flock(fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    struct stat status {};
+    if (locked == 0 && ::fstat(fd, &status) == 0 && status.st_nlink == 0) {
+      taken = true;
+      result = Failed(ENOENT);
+      return nullptr;
+    }
+    return held;
+  }
+
+  std::unique_ptr<detail::Held> LockAbandoned(const std::string& name) override {
+    // Opened for writing, as NFS wants for an exclusive lock; without
+    // blocking, should anything but a file stand there.
+    const int fd = ::openat(dir(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto held = std::make_unique<HeldDescriptor>(fd);
+    struct stat opened {}, named {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      return nullptr;
+    }
+    // Still the file of that name: not removed or renamed by another
+    // import's clean-up before the lock was had.
+    if (::fstat(fd, &opened) != 0 || opened.st_nlink == 0 ||
+        ::fstatat(dir(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+      return nullptr;
+    }
+    return held;
+  }
+
+  detail::EntryKind Kind(const std::string& name) override {
+    struct stat status {};
+    if (::fstatat(dir(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      // Only a name known to be free counts as free.
+      return errno == ENOENT ? detail::EntryKind::Missing : detail::EntryKind::Other;
+    }
+    return S_ISDIR(status.st_mode) ? detail::EntryKind::Folder : detail::EntryKind::Other;
+  }
+
+  bool KeepsEarlierByLink() const override { return true; }
+
+  detail::Result Link(const std::string& existing, const std::string& name) override {
+    // Without AT_SYMLINK_FOLLOW a link at `existing` is linked, not followed.
+    return ::linkat(dir(), existing.c_str(), dir(), name.c_str(), 0) == 0 ? Done() : Failed(errno);
+  }
+
+  detail::Result Rename(const std::string& from, const std::string& to) override {
+    // A rename replaces whatever stands at `to` (a planted link included)
+    // without following it.
+    return ::renameat(dir(), from.c_str(), dir(), to.c_str()) == 0 ? Done() : Failed(errno);
+  }
+
+  detail::Result Remove(const std::string& name) override {
+    return ::unlinkat(dir(), name.c_str(), 0) == 0 || errno == ENOENT ? Done() : Failed(errno);
+  }
+
+  bool List(const std::string& prefix, std::vector<std::string>& names) override {
+    const int fd = ::openat(dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr) {
+      ::close(fd);
+      return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+      if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) names.emplace_back(entry->d_name);
+    }
+    const bool complete = errno == 0;
+    ::closedir(listing);
+    return complete;
+  }
+
+  std::unique_ptr<detail::Held> Lock() override { return std::make_unique<FolderLock>(dir()); }
+
+  detail::Result Sync() override { return ::fsync(dir()) == 0 ? Done() : Failed(errno); }
+
+  std::string RandomId() override {
+    std::uint64_t bits = 0;
+    // getentropy rather than getrandom: WebAssembly's C library has only it.
+    if (::getentropy(&bits, sizeof bits) != 0) {
+      std::random_device device;
+      bits = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string id;
+    for (int i = 0; i < 16; ++i, bits >>= 4) id += digits[bits & 15];
+    return id;
   }
 
 private:
-  // Renames both files into place under the locks.
-  void Rename(PosixTemporaryFile& a, PosixTemporaryFile& b) {
-    std::lock_guard lock(commit_mutex);
-    bool locked = ::flock(fd_->get(), LOCK_EX) == 0;
-    struct Unlock {
-      int fd;
-      bool locked;
-      ~Unlock() {
-        if (locked) ::flock(fd, LOCK_UN);
-      }
-    } unlock{fd_->get(), locked};
-    // The first file is exchanged with the one it replaces, so that a failure
-    // of the second rename can put the earlier pair back. A rename replaces
-    // whatever stands at the final name (a planted link included) without
-    // following it.
-    const int dir = fd_->get();
-    // Only a file (or a link) at the final name is exchanged; anything else,
-    // a planted folder say, is left where it is and the plain rename fails.
-    struct stat existing {};
-    const bool replaceable =
-        ::fstatat(dir, a.final_name().c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode));
-    bool exchanged = replaceable && ::renameat2(dir, a.name().c_str(), dir,
-                                                a.final_name().c_str(), RENAME_EXCHANGE) == 0;
-    if (!exchanged &&
-        ::renameat(dir, a.name().c_str(), dir, a.final_name().c_str()) != 0) {
-      Fail("cannot rename to " + a.final_name(), errno);
-    }
-    if (::renameat(dir, b.name().c_str(), dir, b.final_name().c_str()) != 0) {
-      int error = errno;
-      if (exchanged) {
-        ::renameat2(dir, a.name().c_str(), dir, a.final_name().c_str(), RENAME_EXCHANGE);
-      } else {
-        ::unlinkat(dir, a.final_name().c_str(), 0);
-        a.MarkCommitted();
-      }
-      Fail("cannot rename to " + b.final_name(), error);
-    }
-    b.MarkCommitted();
-    // After an exchange the temporary name holds the earlier file, which the
-    // destructor removes; after a plain rename there is nothing left to remove.
-    if (!exchanged) a.MarkCommitted();
-  }
+  int dir() const { return fd_->get(); }
 
   std::shared_ptr<Descriptor> fd_;
   std::filesystem::path path_;
+};
+
+class PosixOutputFolder final : public detail::JournalledOutputFolder {
+public:
+  PosixOutputFolder(std::shared_ptr<Descriptor> fd, std::filesystem::path path)
+      : JournalledOutputFolder(std::make_unique<PosixFolder>(std::move(fd), std::move(path))) {}
 };
 
 }  // namespace

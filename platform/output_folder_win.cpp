@@ -1,10 +1,13 @@
-// The output folder on Windows. A temporary file is created with CREATE_NEW
-// under a name with 64 random bits, so it is always a new file of our own and
-// never a link planted at a guessed name; it is renamed over its final name
-// with MoveFileExW, which replaces the directory entry (a link there is
-// replaced, not followed). Names: "csvimprt.txt.~<16 hex digits>.tmp" for a
-// file being written, ".old" for an earlier file moved aside during a commit.
+// The output folder on Windows: the operations that the journalled commit
+// (output_folder.cpp) needs. A file is created with CREATE_NEW under a name
+// with 64 random bits, so it is always a new file of our own and never a link
+// planted at a guessed name; renames use MoveFileExW, which replaces the
+// directory entry (a link there is replaced, not followed). An import's lock
+// file is held open without sharing read or write access: another process can
+// open it only once the import's process has ended. The commits of all
+// processes into one folder take a named mutex (CommitMutexName).
 
+#include "platform/folder_ops.h"
 #include "platform/output_folder.h"
 
 #include <windows.h>
@@ -12,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwctype>
 #include <string>
 #include <utility>
 
@@ -21,161 +25,225 @@ namespace {
 // MAX_PATH: 259 characters and the terminator.
 constexpr int kPathUnits = 260;
 
-// Keeps the renames of two imports of this process from interleaving.
+// Keeps the commits of two imports of this process apart.
 SRWLOCK g_commit_lock = SRWLOCK_INIT;
-
-class CommitLock {
-public:
-  CommitLock() { AcquireSRWLockExclusive(&g_commit_lock); }
-  ~CommitLock() { ReleaseSRWLockExclusive(&g_commit_lock); }
-  CommitLock(const CommitLock&) = delete;
-  CommitLock& operator=(const CommitLock&) = delete;
-};
 
 [[noreturn]] void Fail(const std::string& what, DWORD error) {
   throw OutputError(what + " (Windows error " + std::to_string(error) + ")");
 }
 
-std::wstring RandomSuffix() {
-  unsigned char bytes[8];
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes,
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-    throw OutputError("no random bytes for a temporary file name");
-  }
-  static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring out;
-  for (unsigned char b : bytes) {
-    out.push_back(kHex[b >> 4]);
-    out.push_back(kHex[b & 0x0F]);
-  }
-  return out;
+detail::Result Done() { return detail::Result::Done(); }
+detail::Result Failed(DWORD error) {
+  return detail::Result::Failed("Windows error " + std::to_string(error));
 }
 
-// A final name is a plain file name inside the folder.
-bool IsPlainName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  return name.find_first_of("\\/:") == std::string::npos;
-}
+// Our names are ASCII.
+std::wstring Wide(const std::string& name) { return std::wstring(name.begin(), name.end()); }
 
-class WinTemporaryFile final : public TemporaryFile {
+class HeldHandle final : public detail::Held {
 public:
-  WinTemporaryFile(std::filesystem::path temporary, std::filesystem::path final_path, HANDLE file)
-      : temporary_(std::move(temporary)), final_(std::move(final_path)), file_(file) {}
+  explicit HeldHandle(HANDLE handle) : handle_(handle) {}
+  ~HeldHandle() override { CloseHandle(handle_); }
 
-  ~WinTemporaryFile() override {
-    Close();
-    if (!committed_) DeleteFileW(temporary_.c_str());
+private:
+  HANDLE handle_;
+};
+
+// "Local\lumerca_marker commit C:/USERROOT/TEMP": the folder's full path,
+// upper case, with forward slashes and no slash at the end (a hash of it
+// where the name would be too long for a mutex).
+std::wstring CommitMutexName(const std::filesystem::path& folder) {
+  wchar_t full[32768];
+  const DWORD units = GetFullPathNameW(folder.c_str(), 32768, full, nullptr);
+  std::wstring path = units > 0 && units < 32768 ? std::wstring(full, units) : folder.wstring();
+  for (wchar_t& c : path) c = c == L'\\' ? L'/' : static_cast<wchar_t>(std::towupper(c));
+  while (path.size() > 1 && path.back() == L'/') path.pop_back();
+  std::wstring name = L"Local\\lumerca_marker commit " + path;
+  if (name.size() < MAX_PATH) return name;
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (wchar_t c : path) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+  wchar_t digits[17];
+  for (int i = 15; i >= 0; --i, hash >>= 4) digits[i] = L"0123456789abcdef"[hash & 15];
+  digits[16] = L'\0';
+  return L"Local\\lumerca_marker commit #" + std::wstring(digits);
+}
+
+class FolderLock final : public detail::Held {
+public:
+  explicit FolderLock(const std::wstring& name) {
+    AcquireSRWLockExclusive(&g_commit_lock);
+    // Without the mutex (the system refuses it) the lock of the process is
+    // all there is. A mutex abandoned by a process that ended is ours.
+    mutex_ = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (mutex_ != nullptr) {
+      const DWORD waited = WaitForSingleObject(mutex_, INFINITE);
+      owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+  }
+  ~FolderLock() override {
+    if (owned_) ReleaseMutex(mutex_);
+    if (mutex_ != nullptr) CloseHandle(mutex_);
+    ReleaseSRWLockExclusive(&g_commit_lock);
   }
 
-  void Write(const char* data, std::size_t size) override {
-    if (file_ == INVALID_HANDLE_VALUE) throw OutputError("write after the file was finished");
+private:
+  HANDLE mutex_ = nullptr;
+  bool owned_ = false;
+};
+
+class WinNewFile final : public detail::NewFile {
+public:
+  explicit WinNewFile(HANDLE file) : file_(file) {}
+  ~WinNewFile() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+
+  detail::Result Write(const char* data, std::size_t size) override {
     while (size > 0) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
       DWORD written = 0;
-      if (!WriteFile(file_, data, chunk, &written, nullptr)) Fail("cannot write", GetLastError());
-      if (written == 0) Fail("cannot write", ERROR_WRITE_FAULT);
+      if (!WriteFile(file_, data, chunk, &written, nullptr)) return Failed(GetLastError());
+      if (written == 0) return Failed(ERROR_WRITE_FAULT);
       data += written;
       size -= written;
     }
+    return Done();
   }
 
-  void Finish() override {
-    if (file_ == INVALID_HANDLE_VALUE) return;
-    if (!FlushFileBuffers(file_)) Fail("cannot flush", GetLastError());
+  detail::Result Flush() override { return FlushFileBuffers(file_) ? Done() : Failed(GetLastError()); }
+
+  detail::Result Close() override {
     const HANDLE file = std::exchange(file_, INVALID_HANDLE_VALUE);
-    if (!CloseHandle(file)) Fail("cannot close", GetLastError());
+    return CloseHandle(file) ? Done() : Failed(GetLastError());
   }
-
-  const std::filesystem::path& temporary() const { return temporary_; }
-  const std::filesystem::path& final_path() const { return final_; }
-  void MarkCommitted() { committed_ = true; }
 
 private:
-  void Close() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE));
-  }
-
-  std::filesystem::path temporary_;
-  std::filesystem::path final_;
   HANDLE file_;
-  bool committed_ = false;
 };
 
-class WinOutputFolder final : public OutputFolder {
+class WinFolder final : public detail::Folder {
 public:
-  explicit WinOutputFolder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  explicit WinFolder(std::filesystem::path folder)
+      : folder_(std::move(folder)), mutex_name_(CommitMutexName(folder_)) {}
 
-  std::unique_ptr<TemporaryFile> CreateTemporary(const std::string& final_name) override {
-    if (!IsPlainName(final_name)) throw OutputError("not a plain file name: " + final_name);
-    const std::filesystem::path final_path = folder_ / final_name;
-    // A clash with an existing name means another file got there first: draw
-    // again. Anything else is a real failure.
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      std::filesystem::path temporary = final_path;
-      temporary += L".~" + RandomSuffix() + L".tmp";
-      const HANDLE file =
-          CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        return std::make_unique<WinTemporaryFile>(std::move(temporary), final_path, file);
-      }
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        Fail("cannot create a temporary file for " + final_name, error);
-      }
+  std::string Where() const override { return folder_.string(); }
+
+  std::unique_ptr<detail::NewFile> Create(const std::string& name, detail::Result& result,
+                                          bool& taken) override {
+    const HANDLE file = CreateFileW(At(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      Refused(result, taken);
+      return nullptr;
     }
-    throw OutputError("no free temporary file name for " + final_name);
+    return std::make_unique<WinNewFile>(file);
   }
 
-  // The file that the first rename replaces is moved aside first, so that a
-  // failure of the second rename (say, the host holds that file open) can put
-  // it back: the pair in the folder is then the earlier one, unchanged.
-  void Commit(TemporaryFile& first, TemporaryFile& second) override {
-    auto* a = dynamic_cast<WinTemporaryFile*>(&first);
-    auto* b = dynamic_cast<WinTemporaryFile*>(&second);
-    if (a == nullptr || b == nullptr || a == b) throw OutputError("not two files of this folder");
-    a->Finish();
-    b->Finish();
-    constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  std::unique_ptr<detail::Held> CreateLocked(const std::string& name, detail::Result& result,
+                                             bool& taken) override {
+    // Created and held at once: others may rename or remove it (as its own
+    // import does), but not open it for reading while it is held.
+    const HANDLE file =
+        CreateFileW(At(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      Refused(result, taken);
+      return nullptr;
+    }
+    return std::make_unique<HeldHandle>(file);
+  }
 
-    CommitLock lock;
-    std::filesystem::path earlier = a->final_path();
-    earlier += L".~" + RandomSuffix() + L".old";
-    bool kept_earlier = true;
-    if (!MoveFileExW(a->final_path().c_str(), earlier.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_NOT_FOUND) {
-        Fail("cannot move " + a->final_path().filename().string() + " aside", error);
-      }
-      kept_earlier = false;
+  std::unique_ptr<detail::Held> LockAbandoned(const std::string& name) override {
+    const HANDLE file = CreateFileW(At(name).c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    auto held = std::make_unique<HeldHandle>(file);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      return nullptr;
     }
-    const auto put_back = [&] {
-      if (kept_earlier) {
-        MoveFileExW(earlier.c_str(), a->final_path().c_str(), kReplace);
-      }
-    };
+    return held;
+  }
 
-    if (!MoveFileExW(a->temporary().c_str(), a->final_path().c_str(), kReplace)) {
+  detail::EntryKind Kind(const std::string& name) override {
+    const DWORD attributes = GetFileAttributesW(At(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
       const DWORD error = GetLastError();
-      put_back();
-      Fail("cannot rename the temporary file over " + a->final_path().filename().string(), error);
+      // Only a name known to be free counts as free.
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? detail::EntryKind::Missing
+                                                                             : detail::EntryKind::Other;
     }
-    a->MarkCommitted();
-    if (!MoveFileExW(b->temporary().c_str(), b->final_path().c_str(), kReplace)) {
-      const DWORD error = GetLastError();
-      if (kept_earlier) {
-        put_back();
-      } else {
-        DeleteFileW(a->final_path().c_str());
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? detail::EntryKind::Folder : detail::EntryKind::Other;
+  }
+
+  bool KeepsEarlierByLink() const override { return false; }
+
+  detail::Result Link(const std::string& existing, const std::string& name) override {
+    return CreateHardLinkW(At(name).c_str(), At(existing).c_str(), nullptr) ? Done() : Failed(GetLastError());
+  }
+
+  detail::Result Rename(const std::string& from, const std::string& to) override {
+    return MoveFileExW(At(from).c_str(), At(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? Done()
+               : Failed(GetLastError());
+  }
+
+  detail::Result Remove(const std::string& name) override {
+    if (DeleteFileW(At(name).c_str())) return Done();
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? Done() : Failed(error);
+  }
+
+  bool List(const std::string& prefix, std::vector<std::string>& names) override {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder_ / (Wide(prefix) + L"*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+      std::string name;
+      bool ascii = true;
+      for (const wchar_t* c = found.cFileName; *c != L'\0'; ++c) {
+        ascii = ascii && *c < 0x80;
+        name.push_back(static_cast<char>(*c));
       }
-      Fail("cannot rename the temporary file over " + b->final_path().filename().string(), error);
+      if (ascii && name.compare(0, prefix.size(), prefix) == 0) names.push_back(std::move(name));
+    } while (FindNextFileW(search, &found));
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(search);
+    return complete;
+  }
+
+  std::unique_ptr<detail::Held> Lock() override { return std::make_unique<FolderLock>(mutex_name_); }
+
+  // The renames were written through.
+  detail::Result Sync() override { return Done(); }
+
+  std::string RandomId() override {
+    unsigned char bytes[8];
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+      throw OutputError("no random bytes for a temporary file name");
     }
-    b->MarkCommitted();
-    if (kept_earlier) DeleteFileW(earlier.c_str());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string id;
+    for (unsigned char b : bytes) {
+      id.push_back(kHex[b >> 4]);
+      id.push_back(kHex[b & 0x0F]);
+    }
+    return id;
   }
 
 private:
+  std::filesystem::path At(const std::string& name) const { return folder_ / Wide(name); }
+
+  // The last error of a create that failed.
+  static void Refused(detail::Result& result, bool& taken) {
+    const DWORD error = GetLastError();
+    taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    result = Failed(error);
+  }
+
   std::filesystem::path folder_;
+  std::wstring mutex_name_;
 };
 
 }  // namespace
@@ -188,7 +256,7 @@ std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& fold
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     throw OutputError("the output folder is not a folder");
   }
-  return std::make_unique<WinOutputFolder>(folder);
+  return std::make_unique<detail::JournalledOutputFolder>(std::make_unique<WinFolder>(folder));
 }
 
 std::filesystem::path FixedOutputFolder() { return std::filesystem::path(L"c:\\userroot\\temp\\"); }

@@ -23,7 +23,7 @@ bool ReadSplit(LayoutReader& in, COneSplit& s) {
 
 }  // namespace
 
-StreamRead ReadStream(CSplits& splits, storage::Stream& stream, std::uint32_t /*size*/,
+StreamRead ReadStream(CSplits& splits, storage::Stream& stream, std::uint32_t size,
                       std::u16string_view name) {
   using CElement = CSplits::CElement;
   // The piece is named by the number that begins the stream's name; without
@@ -62,9 +62,14 @@ StreamRead ReadStream(CSplits& splits, storage::Stream& stream, std::uint32_t /*
   read.records = "cut lines";
   read.declared_records = declared;
   read.kept_records = static_cast<std::int64_t>(work.Splits.GetSize());
-  // An element without its whole header is not kept: nothing says how many
-  // cut lines it has. One cut short counts the cut lines that arrived.
-  if (!have_header) return read;
+  // A stream listed empty holds no cut lines, as an empty PIECES or HALFS
+  // stream holds no records: its element has a header of zeros, so that the
+  // piece has no cut lines (and a later stream for it is not used).
+  EmptyStreamHoldsNoRecords(read, size);
+  const bool listed_empty = read.outcome == ReadOutcome::Read && read.arrived == 0;
+  // Any other element without its whole header is not kept: nothing says how
+  // many cut lines it has. One cut short counts the cut lines that arrived.
+  if (!have_header && !listed_empty) return read;
   if (in.ended()) work.SplitCount = static_cast<std::int16_t>(work.Splits.GetSize());
   // The piece index keeps the low 16 bits: 70000.CUTS names piece 4464.
   work.PieceIndex = static_cast<std::uint16_t>(static_cast<unsigned>(*number) & 0xFFFFu);

@@ -5,6 +5,8 @@
 #include "storage/com_storage.h"
 #include "storage/compound_file.h"
 
+#include "platform/input_file.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
@@ -196,11 +198,23 @@ std::string OpenErrorText(HRESULT hr, const std::filesystem::path& path) {
 
 }  // namespace
 
-std::unique_ptr<Storage> OpenComDocument(const std::filesystem::path& path, std::string* why) {
+std::unique_ptr<Storage> OpenComDocument(const std::filesystem::path& path, std::string* why,
+                                         std::uint64_t* size) {
   if (path.empty()) {
     if (why) *why = "no such file";
     return nullptr;
   }
+  // Held until the system has the document open: while it is, nobody can
+  // write, rename or replace the file, so the system opens the file that was
+  // checked, and a pipe or a device is never handed to it.
+  std::error_code error;
+  std::string reason;
+  const std::unique_ptr<platform::InputFile> pinned = platform::OpenInputFile(path, error, reason);
+  if (!pinned) {
+    if (why) *why = error ? FileErrorText(error) : reason;
+    return nullptr;
+  }
+  if (size) *size = pinned->Size();
   ComPtr<IStorage> root;
   const HRESULT hr = StgOpenStorageEx(path.c_str(), kDocumentMode, STGFMT_ANY, 0, nullptr,
                                       nullptr, IID_IStorage,

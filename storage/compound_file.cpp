@@ -1,11 +1,12 @@
 #include "storage/compound_file.h"
 
+#include "platform/input_file.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string_view>
@@ -904,38 +905,29 @@ std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std:
   return std::make_unique<CompoundStorage>(std::move(file), 0);
 }
 
-std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why) {
+std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why,
+                                          std::uint64_t* size_opened) {
   std::string reason;
   const auto fail = [&]() -> std::unique_ptr<Storage> {
     if (why) *why = std::move(reason);
     return nullptr;
   };
+  // One open: the size and the bytes are those of the file opened, whatever
+  // stands at the path afterwards.
   std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) {
-    reason = FileErrorText(error);
+  const std::unique_ptr<platform::InputFile> input = platform::OpenInputFile(path, error, reason);
+  if (!input) {
+    if (error) reason = FileErrorText(error);
     return fail();
   }
+  const std::uint64_t size = input->Size();
+  if (size_opened) *size_opened = size;
   if (size > std::numeric_limits<std::size_t>::max() / 4) {
     reason = "it is too large to read (" + std::to_string(size) + " bytes)";
     return fail();
   }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    // The stream library opens with the C library, which leaves the
-    // system's error in errno.
-    reason = errno != 0 ? FileErrorText(std::error_code(errno, std::generic_category()))
-                        : "it cannot be opened for reading";
-    return fail();
-  }
-  std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (static_cast<std::uintmax_t>(in.gcount()) != size) {
-    reason = "reading it failed after " + std::to_string(in.gcount()) + " of its " +
-             std::to_string(size) + " bytes";
-    return fail();
-  }
+  std::vector<std::byte> bytes;
+  if (!input->ReadAll(bytes, reason)) return fail();
   std::shared_ptr<const File> file = File::Load(std::move(bytes), reason);
   if (!file) return fail();
   return std::make_unique<CompoundStorage>(std::move(file), 0);

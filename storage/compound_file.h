@@ -14,10 +14,13 @@
 
 namespace lumerca::storage {
 
-// Opens the file at `path`. Null when it cannot be read or is not a valid
+// Opens the file at `path` (a regular file, opened once and without
+// blocking) and reads it whole. Null when it cannot be read or is not a valid
 // compound file (bad header, FAT, DIFAT or directory chain); `why` then
 // receives what is wrong, with the field or sector concerned and its value.
-std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why = nullptr);
+// `size` (when given) receives the size of the file opened.
+std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why = nullptr,
+                                          std::uint64_t* size = nullptr);
 
 // Same, over bytes already in memory (copied).
 std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std::string* why = nullptr);

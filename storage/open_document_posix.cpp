@@ -3,8 +3,9 @@
 namespace lumerca::storage {
 
 // Outside Windows the portable compound-file reader is the only backend.
-std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why) {
-  return OpenCompoundFile(path, why);
+std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why,
+                                      std::uint64_t* size) {
+  return OpenCompoundFile(path, why, size);
 }
 
 }  // namespace lumerca::storage

@@ -4,8 +4,9 @@
 
 namespace lumerca::storage {
 
-std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why) {
-  return OpenComDocument(path, why);
+std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why,
+                                      std::uint64_t* size) {
+  return OpenComDocument(path, why, size);
 }
 
 }  // namespace lumerca::storage

@@ -59,7 +59,11 @@ public:
 // structured storage on Windows, the portable reader elsewhere). Null when the
 // file cannot be opened as a compound document; `why` then receives the
 // reason, a short English text ("no such file", "not a compound file: ...").
-std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why = nullptr);
+// The file is opened once, without blocking, and only a regular file is read
+// (platform/input_file.h); `size` (when given) receives the size of the file
+// opened.
+std::unique_ptr<Storage> OpenDocument(const std::filesystem::path& path, std::string* why = nullptr,
+                                      std::uint64_t* size = nullptr);
 
 // The reason for a file that the file system refuses, from its error: "no
 // such file", "it is a folder", "no permission to read it (...)", or the

@@ -331,6 +331,18 @@ TEST_F(DamagedImport, EmptyStreamsAreNotDamaged) {
   const ImportResult halfs = ImportMarker(dir() / "marker.mrk", "", out());
   EXPECT_EQ(halfs.status, kImported) << ReasonOf(halfs);
 
+  // An empty .CUTS stream: its piece has no cut lines; the other pieces keep
+  // theirs.
+  const std::size_t cut_lines = halfs.counts.cut_lines;
+  const std::size_t lines_of_0 = (StreamAt(root, "CUTS/0.CUTS").data.size() - 5) / 22;
+  ASSERT_GT(lines_of_0, 0u);
+  StreamAt(root, "CUTS/0.CUTS").data.clear();
+  WriteBytes(dir() / "marker.mrk", WriteCompoundFile(root));
+  const ImportResult cuts = ImportMarker(dir() / "marker.mrk", "", out());
+  EXPECT_EQ(cuts.status, kImported) << ReasonOf(cuts);
+  EXPECT_TRUE(cuts.diagnostics.empty());
+  EXPECT_EQ(cuts.counts.cut_lines, cut_lines - lines_of_0);
+
   StreamAt(root, "PIECES").data.clear();
   WriteBytes(dir() / "marker.mrk", WriteCompoundFile(root));
   EXPECT_EQ(ImportMarker(dir() / "marker.mrk", "", out()).status, ImportStatus::NoPieces);

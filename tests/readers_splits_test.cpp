@@ -173,7 +173,8 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
     std::int64_t declared_records;
   };
   const Case cases[] = {
-      {"empty", {}, false, {}, "the header", 0},
+      {"listed with bytes, none arrived", {}, false, {}, "the header", 0},
+      {"one byte", {0x00}, false, {}, "the header", 0},
       {"Raw3 cut short", {0x00, 0x03, 0x00, 0x00}, false, {}, "the header", 3},
       {"the third split one byte short", ByteVector(three.begin(), three.end() - 1), true, {1, 2},
        "cut line", 3},
@@ -185,7 +186,8 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
     SCOPED_TRACE(c.what);
     CSplits splits;
     MemoryStream stream(c.bytes);
-    const StreamRead read = ReadStream(splits, stream, 0, u"1.CUTS");
+    // As listed by its storage: the bytes of the whole stream.
+    const StreamRead read = ReadStream(splits, stream, static_cast<std::uint32_t>(three.size()), u"1.CUTS");
     EXPECT_EQ(read.outcome, ReadOutcome::Short);
     EXPECT_TRUE(read.Used());
     EXPECT_STREQ(read.place, c.place);
@@ -201,6 +203,33 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
     ASSERT_EQ(e.Splits.GetSize(), c.a1.size());
     for (std::size_t i = 0; i < c.a1.size(); ++i) EXPECT_EQ(e.Splits[i].A1, c.a1[i]);
   }
+}
+
+// A stream listed with 0 bytes holds no cut lines: an element for its piece
+// with none, and nothing missing. Listed with 1 to 4 bytes, its header is cut
+// short and nothing is kept.
+TEST(CSplits, AStreamListedEmptyGivesAnElementWithoutCutLines) {
+  CSplits splits;
+  MemoryStream empty(ByteVector{});
+  const StreamRead read = ReadStream(splits, empty, 0, u"4.CUTS");
+  EXPECT_EQ(read.outcome, ReadOutcome::Read);
+  EXPECT_FALSE(read.Used());
+  EXPECT_EQ(read.declared, 0u);
+  ASSERT_EQ(splits.Elements.GetSize(), 1u);
+  EXPECT_EQ(splits.Elements[0].PieceIndex, 4);
+  EXPECT_EQ(splits.Elements[0].SplitCount, 0);
+  EXPECT_TRUE(splits.Elements[0].Splits.IsEmpty());
+
+  for (std::uint32_t listed = 1; listed <= 4; ++listed) {
+    SCOPED_TRACE(listed);
+    const ByteVector bytes(listed, 0x00);
+    MemoryStream cut(bytes);
+    const StreamRead short_read = ReadStream(splits, cut, listed, u"5.CUTS");
+    EXPECT_EQ(short_read.outcome, ReadOutcome::Short);
+    EXPECT_TRUE(short_read.Used());
+    EXPECT_STREQ(short_read.place, "the header");
+  }
+  EXPECT_EQ(splits.Elements.GetSize(), 1u);
 }
 
 }  // namespace

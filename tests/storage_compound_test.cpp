@@ -1,5 +1,7 @@
 #include "storage/compound_file.h"
 
+#include "platform/input_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +11,10 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace lumerca::storage {
 namespace {
@@ -300,6 +306,76 @@ TEST(CompoundFile, OpensFromPathAndDocument) {
   EXPECT_EQ(why, "no such file");
   EXPECT_FALSE(OpenDocument(std::filesystem::temp_directory_path(), &why));  // a folder
   EXPECT_EQ(why, "it is a folder, not a file");
+}
+
+// What stands at the path is checked on the file opened, which is the file
+// read: a link given as the path is followed to a file; a pipe, a device or
+// a file swapped in just before the open is never mixed up with the file
+// that was there, and a pipe never blocks the open. (The opens run in a
+// child whose alarm ends a hang; the margin only catches hangs.)
+TEST(CompoundFile, OnlyTheRegularFileOpenedIsRead) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("lumerca_storage_open_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto write = [&](const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  const Bytes small = MinimalV3();
+  Bytes larger = small;
+  larger.resize(larger.size() + 4096, 0);  // the same document, with unused sectors after it
+  write(dir / "small.cfb", small);
+  write(dir / "larger.cfb", larger);
+  fs::create_symlink(dir / "small.cfb", dir / "link.cfb");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dir / "pipe2").c_str(), 0600), 0);
+
+  struct Case {
+    const char* what;
+    fs::path path;
+    std::function<void(const fs::path&)> before_open;  // what happens at the path just before the open
+    std::string why;                                   // empty: opens
+    std::uint64_t size;
+  };
+  const Case cases[] = {
+      {"a link to a file", dir / "link.cfb", {}, "", small.size()},
+      {"a named pipe", dir / "pipe", {}, "it is a named pipe, not a file", 0},
+      {"a device", "/dev/null", {}, "it is a device, not a file", 0},
+      {"a file swapped for a pipe", dir / "small.cfb",
+       [&](const fs::path& path) { fs::rename(dir / "pipe2", path); }, "it is a named pipe, not a file", 0},
+      {"a file swapped for a larger one", dir / "link.cfb",
+       [&](const fs::path& path) { fs::rename(dir / "larger.cfb", fs::read_symlink(path)); }, "",
+       larger.size()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(120);
+      platform::SetBeforeInputOpenHook(c.before_open);
+      std::string why;
+      std::uint64_t size = 0;
+      const bool opened = OpenDocument(c.path, &why, &size) != nullptr;
+      const std::string said = (opened ? "opened " + std::to_string(size) : why);
+      ssize_t ignored = ::write(channel[1], said.data(), said.size());
+      (void)ignored;
+      ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the open hung";
+    EXPECT_EQ(said, c.why.empty() ? "opened " + std::to_string(c.size) : c.why);
+  }
+  fs::remove_all(dir);
 }
 
 // Fields that the reader does not need or that are damaged in a way it can

@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -113,12 +115,13 @@ protected:
     return pid;
   }
 
-  // The exit status; 128 + the signal's number for a tool killed by one.
+  // The exit status; 256 + the signal's number for a tool killed by one
+  // (what no exit status can be).
   static int Wait(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
   }
 
   int Run(const std::vector<std::string>& args) {
@@ -263,6 +266,88 @@ TEST_F(ArchiveTest, LinksPipesAndTheOutputFolderInsideTheArchive) {
   EXPECT_EQ(ReadFile(marker).size(), MarkerFile(BlouseMarker()).size());
 }
 
+std::string LastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  const std::size_t end = text.rfind('\n');
+  return end == std::string::npos ? text : text.substr(end + 1);
+}
+
+// Makes `levels` nested folders of `name` below `root` (with descriptors, so
+// that paths longer than the system allows can be made), with `file` holding
+// `bytes` in the folders of the levels listed.
+void MakeDeepTree(const fs::path& root, const std::string& name, int levels, const std::vector<int>& with_file,
+                  const std::string& file, const ByteVector& bytes) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int level = 1; level <= levels; ++level) {
+    ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+    const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+    if (std::find(with_file.begin(), with_file.end(), level) == with_file.end()) continue;
+    const int out = ::openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::write(out, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(out);
+  }
+  ::close(fd);
+}
+
+// Removes what is below the folder `fd` and closes it, however deep.
+void RemoveBelow(int fd) {
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    if (::unlinkat(::dirfd(listing), name.c_str(), 0) == 0) continue;
+    const int below = ::openat(::dirfd(listing), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (below < 0) continue;
+    RemoveBelow(below);
+    ::unlinkat(::dirfd(listing), name.c_str(), AT_REMOVEDIR);
+  }
+  ::closedir(listing);
+}
+
+// A folder whose path is longer than the system allows is not passed over:
+// it fails, with the reason, on standard error and in the report, and the
+// files above it are converted.
+TEST_F(ArchiveTest, PathsLongerThanTheSystemAllowsFail) {
+  const std::string name(200, 'd');
+  const fs::path archive = dir() / "archive";
+  fs::create_directories(archive);
+  // Level 21 is the first whose path passes 4,096 bytes, whatever the test
+  // folder's path.
+  MakeDeepTree(archive, name, 24, {5, 19, 21, 24}, "m.mrk", MarkerFile(BlouseMarker()));
+  const fs::path report = dir() / "report.csv";
+  const int status = Run({"-o", out().string(), "--report", report.string(), archive.string()});
+  RemoveBelow(::open(archive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+
+  EXPECT_EQ(status, 1) << err_;
+  const Rows rows = ParseCsv(ReadFile(report));
+  ASSERT_GE(rows.size(), 3u);
+  std::size_t imported = 0, unreachable = 0;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    imported += rows[i][1] == "imported";
+    if (rows[i][7].find("File name too long") != std::string::npos) {
+      ++unreachable;
+      EXPECT_EQ(rows[i][1], "cannot open");
+      EXPECT_GT(rows[i][0].size(), 4096u - name.size());
+      EXPECT_NE(err_.find(rows[i][0] + ": cannot be reached: File name too long"), std::string::npos) << err_;
+    }
+  }
+  EXPECT_GE(imported, 1u);  // level 5; level 19 too where its output path fits
+  EXPECT_EQ(unreachable, 1u);
+  EXPECT_NE(LastLine(err_).find("failed; 1 cannot be reached"), std::string::npos) << LastLine(err_);
+}
+
 // Files given one by one keep their folders <name>/ and <name>-2/; a name
 // that leaves no folder name is used whole, and no folder takes the name of
 // an output file. One file alone goes into the output folder itself, which
@@ -283,6 +368,104 @@ TEST_F(ArchiveTest, FilesGivenOneByOne) {
   EXPECT_EQ(out_, "imported " + blouse.string() + " as B------2 into " + (alone / "csvimprt.txt").string() +
                       " and " + (alone / "posimport.txt").string() + "\n");
   EXPECT_EQ(err_, "");
+  // -q: nothing but what fails.
+  EXPECT_EQ(Run({"-q", "-o", alone.string(), blouse.string()}), 0) << err_;
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "");
+
+  // A file that is not imported leaves none of the folders made for it,
+  // alone or with others.
+  const auto text = Put("notes.txt", {'n', 'o'});
+  EXPECT_EQ(Run({"-o", (dir() / "made" / "for" / "it").string(), text.string()}), 1) << err_;
+  EXPECT_FALSE(fs::exists(dir() / "made"));
+  EXPECT_EQ(Run({"-o", (dir() / "made" / "for" / "them").string(), text.string(), text.string()}), 1) << err_;
+  EXPECT_FALSE(fs::exists(dir() / "made"));
+}
+
+// Whether `text` is UTF-8 throughout.
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// File names are shown escaped on standard error, whether or not it is a
+// terminal: a line end in a name cannot forge a line, an escape character
+// cannot command the terminal, bytes that are not UTF-8 show as \xNN. The
+// report quotes a line end as it is and writes those bytes as \xNN, so that
+// it stays UTF-8.
+TEST_F(ArchiveTest, NamesCannotForgeLinesOrCommandTheTerminal) {
+  const std::string text = "not a marker";
+  const ByteVector bytes(text.begin(), text.end());
+  Put("bad\nforged: 99 imported.mrk", bytes);
+  Put("esc\x1b[31mred.mrk", bytes);
+  Put("caf\xe9.mrk", MarkerFile(BlouseMarker()));
+  Put("ok-\xc3\xa9.mrk", MarkerFile(BlouseMarker()));  // UTF-8: shown as it is
+  const fs::path archive = dir() / "archive";
+  const fs::path report = dir() / "report.csv";
+  EXPECT_EQ(Run({"-o", out().string(), "--report", report.string(), archive.string()}), 1) << err_;
+
+  std::istringstream lines(err_);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.rfind("lumerca-import: ", 0) == 0 || line.rfind("[", 0) == 0) << line;
+  }
+  EXPECT_EQ(err_.find('\x1b'), std::string::npos) << err_;
+  EXPECT_TRUE(IsUtf8(err_)) << err_;
+  for (const std::string& shown : std::vector<std::string>{"/bad\\nforged: 99 imported.mrk: cannot be opened", "/esc\\x1b[31mred.mrk: cannot",
+                                  "] " + archive.string() + "/caf\\xe9.mrk\n", "/ok-\xc3\xa9.mrk\n"}) {
+    EXPECT_NE(err_.find(shown), std::string::npos) << shown << "\n" << err_;
+  }
+
+  const std::string csv = ReadFile(report);
+  EXPECT_TRUE(IsUtf8(csv));
+  const auto rows = ByPath(ParseCsv(csv));
+  EXPECT_EQ(rows.count(archive.string() + "/bad\nforged: 99 imported.mrk"), 1u);
+  EXPECT_EQ(rows.count(archive.string() + "/esc\x1b[31mred.mrk"), 1u);
+  EXPECT_EQ(rows.count(archive.string() + "/caf\\xe9.mrk"), 1u);
+  EXPECT_EQ(rows.count(archive.string() + "/ok-\xc3\xa9.mrk"), 1u);
+}
+
+// A report that cannot be written is found out at the first row that fails,
+// with the system's reason, and keeps the rows before it whole: on a full
+// device the run does not start; past the largest file the process may
+// write, the run goes on without the report and ends with 1.
+TEST_F(ArchiveTest, AReportThatCannotBeWritten) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const auto blouse = Put("blouse.mrk", MarkerFile(BlouseMarker()));
+  EXPECT_EQ(Run({"-o", out().string(), "--report", "/dev/full", blouse.string(), blouse.string()}), 2);
+  EXPECT_EQ(err_, "lumerca-import: report: cannot write /dev/full: No space left on device\n");
+  EXPECT_EQ(FilesInOutput(), 0u);
+
+  for (int i = 0; i < 20; ++i) Put("many/m" + std::to_string(10 + i) + ".mrk", MarkerFile(BlouseMarker()));
+  const fs::path report = dir() / "report.csv";
+  // 1,024 bytes: more than either output file, less than the report. The
+  // limit is the tool's alone: its standard error goes through a pipe.
+  const std::string command = "(trap '' XFSZ; ulimit -f 2; '" + std::string(kTool) + "' -o '" + out().string() +
+                              "' --report '" + report.string() + "' '" + (dir() / "archive" / "many").string() +
+                              "'; echo $? >'" + (dir() / "status.txt").string() + "') 2>&1 >/dev/null | cat >'" +
+                              (dir() / "stderr.txt").string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  err_ = ReadFile(dir() / "stderr.txt");
+  EXPECT_EQ(ReadFile(dir() / "status.txt"), "1\n") << err_;
+  const std::string said = "lumerca-import: report: cannot write " + report.string() +
+                           ": File too large; no more rows are written\n";
+  const std::size_t at = err_.find(said);
+  ASSERT_NE(at, std::string::npos) << err_;
+  EXPECT_NE(err_.find("[20/20]", at), std::string::npos) << "told only at the end:\n" << err_;
+  const std::string text = ReadFile(report);
+  EXPECT_TRUE(text.ends_with("\r\n"));
+  const Rows rows = ParseCsv(text);
+  EXPECT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.size(), 21u);
+  for (const auto& row : rows) EXPECT_EQ(row.size(), 9u);
+  EXPECT_NE(LastLine(err_).find("20 imported, 0 without pieces, 0 failed"), std::string::npos) << err_;
 }
 
 TEST_F(ArchiveTest, UsageErrors) {
@@ -340,9 +523,11 @@ TEST_F(ArchiveTest, QuietAndTerminalProgress) {
   EXPECT_NE(shown.find("lumerca-import: 2 imported"), std::string::npos) << shown;
 }
 
-// A stop signal in the middle of a long run: the conversions running finish,
-// none starts after; every folder holds a complete pair or is not there, no
-// temporary file is left, and the report has a row for each file finished.
+// A stop signal in the middle of a long run (Ctrl-C, SIGTERM, or SIGHUP when
+// the terminal goes away): the conversions running finish, none starts
+// after; every folder holds a complete pair or is not there, no temporary
+// file is left, the report has a row for each file finished, and the tool
+// ends with 128 + the signal's number after the summary.
 TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
   const ByteVector jacket = MarkerFile(JacketMarker());
   const std::size_t files = 600;
@@ -357,7 +542,7 @@ TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
   const std::string orders = ReadFile(reference / "csvimprt.txt");
   const std::string positions = ReadFile(reference / "posimport.txt");
 
-  for (const int signal_number : {SIGINT, SIGTERM}) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     fs::remove_all(out());
     const fs::path report = dir() / "report.csv";
@@ -398,6 +583,128 @@ TEST_F(ArchiveTest, AStopSignalLeavesNoHalfWrittenPair) {
                   .find("stopped by a signal: " + std::to_string(files + 1 - rows.size()) + " of 600"),
               std::string::npos);
   }
+}
+
+// What a run left in each output folder below `out`.
+struct Leftovers {
+  std::size_t pairs = 0, mixed = 0, partial = 0, temporaries = 0;
+};
+
+Leftovers Survey(const fs::path& out, const std::string (&orders)[2], const std::string (&positions)[2]) {
+  Leftovers seen;
+  for (const auto& entry : fs::recursive_directory_iterator(out)) {
+    if (entry.is_directory()) continue;
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".lumerca-", 0) == 0) ++seen.temporaries;
+    if (name != "csvimprt.txt") continue;
+    const fs::path folder = entry.path().parent_path();
+    if (!fs::exists(folder / "posimport.txt")) {
+      ++seen.partial;
+      continue;
+    }
+    const std::string a = ReadFile(folder / "csvimprt.txt"), b = ReadFile(folder / "posimport.txt");
+    if ((a == orders[0] && b == positions[0]) || (a == orders[1] && b == positions[1])) ++seen.pairs;
+    else ++seen.mixed;
+  }
+  return seen;
+}
+
+// Batches into folders that hold earlier pairs, killed (SIGKILL) once a few,
+// many and most of their rows stand in the report: each leaves at most the
+// one pair whose commit it cut between the two renames mixed (commits take
+// turns), and the next run into the folders settles what they left: every
+// folder holds a complete pair, and nothing else.
+TEST_F(ArchiveTest, KilledBatchesLeaveNothingForTheNextRun) {
+  const std::size_t files = 300;
+  const ByteVector versions[2] = {MarkerFile(BlouseMarker()), MarkerFile(JacketMarker())};
+  const auto numbered = [](const char* prefix, std::size_t n) {
+    std::string name = prefix;
+    name += std::to_string(n);
+    return name;
+  };
+  std::string orders[2], positions[2];
+  for (std::size_t v = 0; v < 2; ++v) {
+    for (std::size_t i = 0; i < files; ++i) {
+      Put(fs::path(numbered("v", v)) / numbered("d", i % 10) / (numbered("m", i) + ".mrk"), versions[v]);
+    }
+    const fs::path alone = dir() / numbered("alone", v);
+    fs::create_directories(alone);
+    ASSERT_EQ(ImportMarker(dir() / "archive" / numbered("v", v) / "d0" / "m0.mrk", "", alone).status,
+              ImportStatus::Imported);
+    orders[v] = ReadFile(alone / "csvimprt.txt");
+    positions[v] = ReadFile(alone / "posimport.txt");
+  }
+  const auto archive = [&](int v) { return (dir() / "archive" / numbered("v", static_cast<std::size_t>(v))).string(); };
+  const fs::path report = dir() / "report.csv";
+  ASSERT_EQ(Run({"-q", "-j", "2", "-o", out().string(), archive(0)}), 0) << err_;
+
+  std::size_t cut = 0;
+  int version = 1;
+  for (const std::size_t rows_before_kill : {3u, 100u, 250u}) {
+    SCOPED_TRACE(rows_before_kill);
+    fs::remove(report);
+    const pid_t pid = Start({"-q", "-j", "2", "-o", out().string(), "--report", report.string(), archive(version)});
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (std::string text; static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) <= rows_before_kill &&
+                           std::chrono::steady_clock::now() < give_up;
+         text = ReadFile(report)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGKILL);
+    const int status = Wait(pid);
+    cut += status == 256 + SIGKILL;
+    const Leftovers left = Survey(out(), orders, positions);
+    EXPECT_LE(left.mixed + left.partial, 1u);
+    version = 1 - version;
+  }
+  EXPECT_GE(cut, 1u) << "no run was killed before it ended";
+
+  ASSERT_EQ(Run({"-q", "-j", "2", "-o", out().string(), archive(version)}), 0) << err_;
+  const Leftovers left = Survey(out(), orders, positions);
+  EXPECT_EQ(left.pairs, files);
+  EXPECT_EQ(left.mixed, 0u);
+  EXPECT_EQ(left.partial, 0u);
+  EXPECT_EQ(left.temporaries, 0u);
+  std::size_t entries = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(out())) entries += !entry.is_directory();
+  EXPECT_EQ(entries, 2 * files) << "something besides the pairs is left";
+}
+
+// Standard error a pipe whose reader is gone (`2>&1 | head -2`): the first
+// line written raises SIGPIPE, which stops the run as SIGTERM does; the
+// files finished have their rows and complete pairs, none has a temporary
+// file left, and the tool ends with 141.
+TEST_F(ArchiveTest, ABrokenPipeStopsTheRunAsSigtermDoes) {
+  const ByteVector jacket = MarkerFile(JacketMarker());
+  const std::size_t files = 600;
+  for (std::size_t i = 0; i < files; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "m%03zu.mrk", i);
+    Put(name, jacket);
+  }
+  int channel[2];
+  ASSERT_EQ(::pipe(channel), 0);
+  ::close(channel[0]);  // no reader at all
+  const fs::path report = dir() / "report.csv";
+  const pid_t pid = Start({"-j", "2", "-o", out().string(), "--report", report.string(),
+                           (dir() / "archive").string()},
+                          channel[1]);
+  ::close(channel[1]);
+  ASSERT_EQ(Wait(pid), 128 + SIGPIPE);
+
+  const Rows rows = ParseCsv(ReadFile(report));
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.size(), files + 1) << "conversions went on after the signal";
+  std::size_t folders = 0;
+  for (const auto& entry : fs::directory_iterator(out())) {
+    ++folders;
+    EXPECT_TRUE(fs::exists(entry.path() / "csvimprt.txt")) << entry.path();
+    EXPECT_TRUE(fs::exists(entry.path() / "posimport.txt")) << entry.path();
+    EXPECT_EQ(std::distance(fs::directory_iterator(entry.path()), fs::directory_iterator()), 2)
+        << entry.path() << " holds a temporary file";
+  }
+  EXPECT_EQ(folders, rows.size() - 1);
+  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i][1], "imported");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/batch.h"
 
 #include "tools/convert.h"
+#include "tools/escape.h"
 #include "tools/exit_status.h"
 #include "tools/inputs.h"
 #include "tools/ordered_pool.h"
@@ -12,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -26,6 +28,7 @@ struct Run {
   Report report;
   Tally told;                                 // of the files taken in order
   std::map<std::string, std::size_t> groups;  // the summary's reasons
+  bool report_failed = false;                 // a row could not be written
   std::atomic<std::size_t> imported{0}, without_pieces{0}, failed{0};  // as they finish
 
   Tally Finished() const { return {imported.load(), without_pieces.load(), failed.load()}; }
@@ -51,10 +54,11 @@ void Tell(Run& run, std::size_t index, const Outcome& outcome) {
   const std::string file = input.path.string();
   run.progress.Turn(index, input.path);
   if (outcome.kind == Outcome::Kind::Imported) {
-    if (!run.list.several) {
-      std::cout << "imported " << file << " as " << outcome.stored_name << " into "
-                << (input.folder / "csvimprt.txt").string() << " and "
-                << (input.folder / "posimport.txt").string() << "\n";
+    if (!run.list.several && !run.options.quiet) {
+      std::cout << Printable("imported " + file + " as " + outcome.stored_name + " into " +
+                             (input.folder / "csvimprt.txt").string() + " and " +
+                             (input.folder / "posimport.txt").string())
+                << "\n";
     }
   } else {
     ++run.groups[outcome.group];
@@ -67,7 +71,12 @@ void Tell(Run& run, std::size_t index, const Outcome& outcome) {
     const std::string prefix = imported ? "warning: " : "note: ";
     for (const std::string& note : outcome.notes) run.progress.Say(prefix + file + ": " + note);
   }
-  if (run.report.IsOpen()) run.report.Add(input.path, outcome);
+  std::string problem;
+  if (run.report.IsOpen() && !run.report.Add(input.path, outcome, problem)) {
+    // Said at once, where it happened; the run goes on without the report.
+    run.progress.Say("lumerca-import: report: " + problem + "; no more rows are written");
+    run.report_failed = true;
+  }
   Count(outcome, run.told);
 }
 
@@ -77,7 +86,7 @@ void Summary(const Run& run) {
                      std::to_string(t.without_pieces) + " without pieces, " +
                      std::to_string(t.failed) + " failed";
   for (const auto& [group, count] : run.groups) line += "; " + std::to_string(count) + " " + group;
-  std::cerr << line << "\n";
+  std::cerr << Printable(line) << "\n";
   if (StopSignal() != 0) {
     std::cerr << "lumerca-import: stopped by a signal: " << run.list.inputs.size() - t.Done()
               << " of " << run.list.inputs.size() << " files not converted\n";
@@ -110,15 +119,40 @@ int ExitStatus(const Tally& tally) {
   return kAllImported;
 }
 
+// The folders of `output` that are not there yet, the deepest first.
+std::vector<fs::path> Missing(const fs::path& output) {
+  fs::path folder = output.lexically_normal();
+  if (!folder.has_filename()) folder = folder.parent_path();
+  std::vector<fs::path> missing;
+  std::error_code error;
+  for (; !folder.empty() && !fs::exists(fs::symlink_status(folder, error)); folder = folder.parent_path()) {
+    missing.push_back(folder);
+    if (folder == folder.parent_path()) break;
+  }
+  return missing;
+}
+
+// The folders that the run made for `-o` go again when nothing was put in
+// them: a file that is not imported leaves no folder behind.
+void RemoveIfEmpty(const std::vector<fs::path>& made) {
+  for (const fs::path& folder : made) {
+    std::error_code error;
+    if (!fs::remove(folder, error)) break;  // it holds something, or is gone
+  }
+}
+
 }  // namespace
 
 int RunConversions(const Options& options) {
   CatchStopSignals();
   std::error_code error;
+  const std::vector<fs::path> made = Missing(options.output);
   fs::create_directories(options.output, error);
   if (error || !fs::is_directory(options.output)) {
-    std::cerr << "lumerca-import: cannot make the output folder " << options.output.string()
-              << (error ? ": " + error.message() : ": a file stands there") << "\n";
+    std::cerr << Printable("lumerca-import: cannot make the output folder " + options.output.string() +
+                           (error ? ": " + error.message() : ": a file stands there"))
+              << "\n";
+    RemoveIfEmpty(made);
     return kUsage;
   }
   const InputList list =
@@ -126,7 +160,8 @@ int RunConversions(const Options& options) {
   Run run{options, list, Progress(StyleFor(options, list), list.inputs.size()), {}, {}, {}};
   std::string problem;
   if (!options.report.empty() && !run.report.Open(options.report, problem)) {
-    std::cerr << "lumerca-import: report: " << problem << "\n";
+    std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
+    RemoveIfEmpty(made);
     return kUsage;
   }
   for (const std::string& note : list.notes) run.progress.Say("lumerca-import: " + note);
@@ -136,9 +171,11 @@ int RunConversions(const Options& options) {
   if (list.several || StopSignal() != 0) Summary(run);
   int status = ExitStatus(run.told);
   if (run.report.IsOpen() && !run.report.Close(problem)) {
-    std::cerr << "lumerca-import: report: " << problem << "\n";
-    if (status == kAllImported || status == kSomeWithoutPieces) status = kSomeFailed;
+    std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
+    run.report_failed = true;
   }
+  if (run.report_failed && (status == kAllImported || status == kSomeWithoutPieces)) status = kSomeFailed;
+  RemoveIfEmpty(made);
   return status;
 }
 

@@ -96,7 +96,7 @@ Outcome Convert(const Input& input, std::string_view name, const ImportOptions& 
   try {
     std::error_code error;
     if (!input.error.empty()) {
-      outcome = Failure("cannot open", "folder cannot be listed", input.error);
+      outcome = Failure("cannot open", input.error_group, input.error);
     } else if (!tree.Make(input.folder, error)) {
       outcome = Failure("output failed", "cannot create the output folder",
                         "cannot create " + input.folder.string() + ": " + error.message());

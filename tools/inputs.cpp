@@ -45,6 +45,7 @@ struct Found {
   fs::path relative;  // below the folder given
   fs::path open;
   std::string error;
+  std::string error_group;
 };
 
 // Whether the canonical `path` is `root` or lies below it.
@@ -94,18 +95,24 @@ private:
     fs::directory_iterator it(Path(relative), error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
       const fs::path entry = relative / it->path().filename();
-      std::error_code ignored;
-      const fs::file_status status = it->symlink_status(ignored);
-      if (fs::is_directory(status)) {
+      std::error_code status_error;
+      const fs::file_status status = it->symlink_status(status_error);
+      if (status_error) {
+        // Nothing below it is known either: it fails, with the reason (a
+        // path longer than the system allows, most often).
+        found.push_back({entry, {}, "cannot be reached: " + status_error.message(), "cannot be reached"});
+      } else if (fs::is_directory(status)) {
         if (!Same(it->path(), output_)) pending.push_back(entry);
         else notes_.push_back(Path(entry).string() + ": the output folder, not converted");
       } else if (fs::is_regular_file(status)) {
-        if (!IsLeftOut(it->path())) found.push_back({entry, Path(entry), {}});
+        if (!IsLeftOut(it->path())) found.push_back({entry, Path(entry), {}, {}});
       } else if (fs::is_symlink(status)) {
         FollowLink(entry, found);
       }  // devices, pipes and sockets are not marker files
     }
-    if (error) found.push_back({relative, {}, "folder cannot be listed: " + error.message()});
+    if (error) {
+      found.push_back({relative, {}, "folder cannot be listed: " + error.message(), "folder cannot be listed"});
+    }
   }
 
   // A link is followed to a regular file inside the folder given only.
@@ -123,7 +130,7 @@ private:
       return;
     }
     if (why) notes_.push_back(Path(relative).string() + ": link not followed: " + why);
-    else found.push_back({relative, target, {}});
+    else found.push_back({relative, target, {}, {}});
   }
 
   fs::path root_, canonical_root_, output_, leave_out_;
@@ -146,17 +153,17 @@ InputList ListInputs(const std::vector<fs::path>& arguments, const fs::path& out
     const fs::path& argument = arguments[i];
     if (!folder[i]) {
       const fs::path into = list.several ? names.Take({}, FolderName(argument)) : output;
-      list.inputs.push_back({argument, argument, into, {}});
+      list.inputs.push_back({argument, argument, into, {}, {}});
       continue;
     }
     FolderWalk walk(argument, output, leave_out, list.notes);
     for (Found& f : walk.Run(stop)) {
       const fs::path path = f.relative.empty() ? argument : argument / f.relative;
       if (!f.error.empty()) {
-        list.inputs.push_back({path, {}, {}, std::move(f.error)});
+        list.inputs.push_back({path, {}, {}, std::move(f.error), std::move(f.error_group)});
       } else {
         const fs::path into = names.Take(f.relative.parent_path(), FolderName(f.relative));
-        list.inputs.push_back({path, std::move(f.open), into, {}});
+        list.inputs.push_back({path, std::move(f.open), into, {}, {}});
       }
     }
   }

@@ -14,7 +14,10 @@ struct Input {
   std::filesystem::path path;    // as given, or as found below a folder given
   std::filesystem::path open;    // what is opened: `path`, or where a link below a folder leads
   std::filesystem::path folder;  // the folder for its two files
-  std::string error;  // set for a folder below a folder given that cannot be listed
+  // Set for what below a folder given cannot be listed or reached (a path
+  // longer than the system allows, say): the reason, and the summary's group.
+  std::string error;
+  std::string error_group;
 };
 
 struct InputList {

@@ -18,7 +18,7 @@
 namespace lumerca::tools {
 
 // Starts up to `count` threads running `body` (fewer when the system refuses
-// more), with SIGINT and SIGTERM blocked in them, so that the signals reach
+// more), with the stop signals blocked in them, so that the signals reach
 // the calling thread.
 inline std::vector<std::thread> StartWithoutStopSignals(unsigned count,
                                                         const std::function<void()>& body) {
@@ -38,7 +38,7 @@ inline std::vector<std::thread> StartWithoutStopSignals(unsigned count,
 // early waits for those before it). `tick()` runs on the calling thread
 // between results, at least ten times a second. Once `stop()` is true, no
 // further item starts; the ones started finish and are taken. The threads
-// leave SIGINT and SIGTERM to the calling thread. Returns how many items
+// leave the stop signals to the calling thread. Returns how many items
 // were taken.
 template <typename Result>
 std::size_t RunInOrder(std::size_t count, unsigned jobs,

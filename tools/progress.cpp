@@ -1,5 +1,6 @@
 #include "tools/progress.h"
 
+#include "tools/escape.h"
 #include "tools/system.h"
 
 #include <cstdio>
@@ -42,17 +43,17 @@ void Progress::Turn(std::size_t index, const std::filesystem::path& file) {
   line += "/";
   line += std::to_string(total_);
   line += "] ";
-  line += file.string();
+  line += Printable(file.string());
   line += "\n";
   Write(line);
 }
 
 void Progress::Say(const std::string& line) {
   if (style_ == Style::Live && shown_) {
-    Write("\r\x1b[K" + line + "\n");
+    Write("\r\x1b[K" + Printable(line) + "\n");
     Draw();
   } else {
-    Write(line + "\n");
+    Write(Printable(line) + "\n");
   }
 }
 

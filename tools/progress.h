@@ -26,11 +26,12 @@ public:
 
   Progress(Style style, std::size_t total);
 
-  // The turn of file `index` (0-based) in the order of the run.
+  // The turn of file `index` (0-based) in the order of the run (its name
+  // escaped).
   void Turn(std::size_t index, const std::filesystem::path& file);
 
-  // A line that stays (a file not imported, a warning); the live line is
-  // drawn again below it.
+  // A line that stays (a file not imported, a warning), its control
+  // characters escaped (Printable); the live line is drawn again below it.
   void Say(const std::string& line);
 
   // Draws the live line with `tally`, at most ten times a second unless

@@ -1,8 +1,16 @@
 #include "tools/report.h"
 
+#include "tools/escape.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace lumerca::tools {
 namespace {
@@ -32,42 +40,71 @@ std::string CsvField(std::string_view text) {
   return field;
 }
 
+Report::~Report() {
+  if (out_ != nullptr) std::fclose(out_);
+}
+
 bool Report::Open(const std::filesystem::path& file, std::string& error) {
   path_ = file;
-  out_.open(file, std::ios::binary | std::ios::trunc);
-  if (!out_) {
+#if defined(_WIN32)
+  out_ = _wfopen(file.c_str(), L"wb");
+#else
+  out_ = std::fopen(file.c_str(), "wb");
+#endif
+  if (out_ == nullptr) {
     error = "cannot create " + file.string() + ": " + std::strerror(errno);
     return false;
   }
-  Row({"path", "status", "name", "sizes", "pieces written", "cut lines written", "warnings",
-       "reason", "milliseconds"});
-  return true;
+  return Row({"path", "status", "name", "sizes", "pieces written", "cut lines written", "warnings", "reason",
+              "milliseconds"},
+             error);
 }
 
-void Report::Add(const std::filesystem::path& file, const Outcome& outcome) {
+bool Report::Add(const std::filesystem::path& file, const Outcome& outcome, std::string& error) {
   const bool imported = outcome.kind == Outcome::Kind::Imported;
   const std::string sizes = imported ? Number(outcome.counts.sizes) : "";
   const std::string pieces = imported ? Number(outcome.counts.pieces) : "";
   const std::string cut_lines = imported ? Number(outcome.counts.cut_lines) : "";
-  Row({file.string(), outcome.status, outcome.name, sizes, pieces, cut_lines,
-       Number(outcome.warnings), outcome.reason, Milliseconds(outcome.milliseconds)});
+  return Row({PathUtf8(file), outcome.status, outcome.name, sizes, pieces, cut_lines, Number(outcome.warnings),
+              outcome.reason, Milliseconds(outcome.milliseconds)},
+             error);
 }
 
-void Report::Row(std::initializer_list<std::string_view> fields) {
+bool Report::Row(std::initializer_list<std::string_view> fields, std::string& error) {
+  if (out_ == nullptr) return false;
   row_.clear();
   for (const std::string_view field : fields) {
     if (!row_.empty()) row_ += ',';
     row_ += CsvField(field);
   }
   row_ += "\r\n";
-  out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
-  out_.flush();
+  errno = 0;
+  if (std::fwrite(row_.data(), 1, row_.size(), out_) == row_.size() && std::fflush(out_) == 0) {
+    written_ += row_.size();
+    return true;
+  }
+  const int saved = errno;
+  error = "cannot write " + path_.string() + ": " + (saved != 0 ? std::strerror(saved) : "the write failed");
+  // What arrived of the row goes again, so that every row left is whole.
+  std::clearerr(out_);
+#if defined(_WIN32)
+  _chsize_s(_fileno(out_), static_cast<long long>(written_));
+#else
+  if (::ftruncate(fileno(out_), static_cast<off_t>(written_)) != 0) {
+    // A file that cannot be cut (a pipe, a device) keeps what arrived.
+  }
+#endif
+  std::fclose(out_);
+  out_ = nullptr;
+  return false;
 }
 
 bool Report::Close(std::string& error) {
-  out_.close();
-  if (out_) return true;
-  error = "cannot write " + path_.string();
+  if (out_ == nullptr) return true;
+  const int closed = std::fclose(out_);
+  out_ = nullptr;
+  if (closed == 0) return true;
+  error = "cannot write " + path_.string() + ": " + std::strerror(errno);
   return false;
 }
 

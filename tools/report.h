@@ -2,12 +2,14 @@
 
 // The CSV report of a run of lumerca-import: a header row, then one row per
 // file in the order of the run (RFC 4180: every field quoted, quotes doubled,
-// rows ended by CR LF; texts in UTF-8).
+// rows ended by CR LF; texts in UTF-8, a path's bytes that are not UTF-8 as
+// \xNN).
 
 #include "tools/convert.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -15,22 +17,31 @@ namespace lumerca::tools {
 
 class Report {
 public:
-  // Creates or empties `file` and writes the header row.
+  Report() = default;
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
+
+  // Creates or empties `file` and writes the header row. False, with the
+  // system's reason in `error`, when it cannot.
   bool Open(const std::filesystem::path& file, std::string& error);
-  bool IsOpen() const { return out_.is_open(); }
+  bool IsOpen() const { return out_ != nullptr; }
 
-  // The row of one file; written out at once, so that the rows of the files
-  // finished stay when the run ends early.
-  void Add(const std::filesystem::path& file, const Outcome& outcome);
+  // The row of one file, written out at once, so that the rows of the files
+  // finished stay when the run ends early. False, with the system's reason,
+  // when it cannot be written: the report then holds the rows before it,
+  // every one complete, and is closed.
+  bool Add(const std::filesystem::path& file, const Outcome& outcome, std::string& error);
 
-  // False when a row could not be written.
+  // False when the report cannot be closed.
   bool Close(std::string& error);
 
 private:
-  void Row(std::initializer_list<std::string_view> fields);
+  bool Row(std::initializer_list<std::string_view> fields, std::string& error);
 
   std::filesystem::path path_;
-  std::ofstream out_;
+  std::FILE* out_ = nullptr;
+  std::uint64_t written_ = 0;  // the bytes of the complete rows
   std::string row_;
 };
 

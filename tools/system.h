@@ -16,9 +16,9 @@ unsigned ProcessorsAvailable();
 bool ErrorIsTerminal();
 std::size_t TerminalColumns();
 
-// Ctrl-C (SIGINT) and SIGTERM ask a run to stop: no conversion starts after
-// them, the ones running finish. On Windows Ctrl-C counts as SIGINT and
-// Ctrl-Break or closing the console as SIGTERM.
+// Ctrl-C (SIGINT), SIGTERM, SIGHUP and SIGPIPE ask a run to stop: no
+// conversion starts after them, the ones running finish. On Windows Ctrl-C
+// counts as SIGINT and Ctrl-Break or closing the console as SIGTERM.
 void CatchStopSignals();
 
 // The number of the first stop signal caught, 0 while none was.

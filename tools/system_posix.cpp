@@ -48,13 +48,18 @@ std::size_t TerminalColumns() {
   return 79;
 }
 
+// SIGHUP (the terminal went away) and SIGPIPE (standard output or error
+// was a pipe whose reader went away, as with `| head`) stop a run as SIGTERM
+// does; after SIGPIPE the writes to the pipe fail, and nothing more is said
+// there.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
 void CatchStopSignals() {
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal_number : kStopSignals) sigaction(signal_number, &action, nullptr);
 }
 
 int StopSignal() { return caught.load(); }
@@ -62,8 +67,7 @@ int StopSignal() { return caught.load(); }
 void KeepStopSignalsFromNewThreads() {
   sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  for (const int signal_number : kStopSignals) sigaddset(&signals, signal_number);
   // A thread starts with the mask of the thread that makes it.
   pthread_sigmask(SIG_BLOCK, &signals, &mask_before);
 }

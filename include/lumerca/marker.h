@@ -142,7 +142,8 @@ struct WalkElement {
   enum Type : std::uint32_t { Storage = 1, Stream = 2, LockBytes = 3, Property = 4, Root = 5 };
 
   int depth = 0;            // 0 for the root's own elements
-  std::int64_t parent = -1; // the position in the walk of the storage that holds it; -1: the root
+  std::int64_t parent = -1; // the position in the walk of the storage that holds it (-1: the
+                            // root, or a walk not recorded whole)
   std::string path;         // UTF-8, '/'-separated from the root; a path of more than 512
                             // bytes keeps its end behind ".../"
   std::string name;         // UTF-8, its own name ("" for a CannotList or ListingFailed entry)

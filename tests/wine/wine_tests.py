@@ -38,6 +38,13 @@ this machine. Every test prints the runner it used first.
   fuzz-replay TARGET
              the Windows build of a fuzz target over its corpus and
              regressions
+  fault-checks
+             every step of writing and committing a pair made to fail, and
+             stopped as a kill stops it; a process that ends between its two
+             renames: the folder holds the earlier pair or the new one, and
+             the next import settles and removes what was left; a named pipe,
+             a device and a folder given as the marker file are refused at
+             once (lumerca-fault-checks)
 """
 
 import argparse
@@ -939,6 +946,20 @@ def cmd_tool(ctx):
     if not windows_svg.is_file() or native_svg.read_bytes() != windows_svg.read_bytes():
         failures.append("--svg differs from the native tool's picture")
     print(f"--dump and --svg: {'same' if not failures else 'see failures'}")
+
+    # The report is UTF-8 on Windows too: a name out of ASCII is written from
+    # its UTF-16 name, not in the ANSI code page.
+    named = base / "report" / "caf\u00e9.mrk"
+    named.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(files[0], named)
+    report = base / "report" / "report.csv"
+    code, _, err = ctx.wine("lumerca-import.exe", *batch_options, "-q", "-o", win_path(base / "report" / "out"),
+                            "--report", win_path(report), win_path(named), win_path(files[5]))
+    text = report.read_bytes() if report.is_file() else b""
+    utf8 = named.name.encode() in text
+    if code != 1 or not utf8:
+        failures.append(f"report: exit {code}, the name not in UTF-8:\n{text!r}\n{err}")
+    print(f"report: the name {'in UTF-8' if utf8 else 'not in UTF-8'}")
     if failures:
         raise Failure("\n".join(failures))
 
@@ -977,8 +998,26 @@ def cmd_fuzz_replay(ctx):
     print(f"{exe}: {inputs} inputs replayed")
 
 
+# -- fault checks -----------------------------------------------------------
+
+def cmd_fault_checks(ctx):
+    ctx.runner()
+    work = ctx.work / "fault-checks"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    failures = []
+    for check in ("input", "commit", "dead"):
+        code, out, err = ctx.wine("lumerca-fault-checks.exe", check, win_path(work / check))
+        print(out, end="")
+        if code != 0:
+            failures.append(f"lumerca-fault-checks {check} failed ({code}):\n{out}{err}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
 COMMANDS = {
     "setup": cmd_setup,
+    "fault-checks": cmd_fault_checks,
     "convert": cmd_convert,
     "storage": cmd_storage,
     "storage-name-order": cmd_storage_name_order,

@@ -1,0 +1,162 @@
+// The commit of a pair under faults: every step of an import made to fail,
+// and stopped as a kill would stop it, with and without hard links; the
+// files of a live import left alone by another's clean-up; those of a
+// process that died settled by the next import.
+
+#include <lumerca/marker.h>
+
+#include "platform/output_faults.h"
+#include "platform/output_folder.h"
+#include "tests/support/commit_faults.h"
+#include "tests/support/import_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lumerca::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Fault;
+using platform::OutputStep;
+
+class CommitFaults : public ImportFixture {
+protected:
+  void SetUp() override {
+    ImportFixture::SetUp();
+    for (int i = 0; i < 3; ++i) {
+      MarkerSpec spec = JacketMarker();
+      spec.header.name = "MARKER ";
+      spec.header.name += std::to_string(i + 1);
+      for (auto& piece : spec.pieces) piece.place_x += static_cast<float>(1000 * i);
+      markers_.push_back(dir() / ("m" + std::to_string(i + 1) + ".mrk"));
+      WriteBytes(markers_.back(), MarkerFile(spec));
+    }
+  }
+
+  void TearDown() override {
+    platform::SetOutputFaultHook({});
+    ImportFixture::TearDown();
+  }
+
+  void Expect(const CommitFaultReport& report) {
+    std::string problems;
+    for (const auto& p : report.problems) problems += p + "\n";
+    EXPECT_TRUE(report.problems.empty()) << problems;
+    std::string steps;
+    for (const auto& s : report.steps) steps += s + "\n";
+    // The steps of a commit into a folder that holds a pair: the writing,
+    // the marks, the earlier files kept and each new file put in place.
+    for (const char* step : {"create the lock file", "write", "flush", "mark forward", "put in place csvimprt.txt",
+                             "put in place posimport.txt", "remove the lock file"}) {
+      EXPECT_NE(steps.find(step), std::string::npos) << step << " is not among\n" << steps;
+    }
+    EXPECT_GT(report.imports, 300u);
+    std::cout << report.imports << " imports, " << report.steps.size() << " steps\n";
+  }
+
+  std::vector<std::string> Ours() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".lumerca-", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
+  std::vector<fs::path> markers_;
+};
+
+TEST_F(CommitFaults, EveryStepFailedOrStopped) {
+  const CommitFaultReport report = RunCommitFaults(markers_, dir() / "faults", {});
+  Expect(report);
+  std::string steps;
+  for (const auto& s : report.steps) steps += s + "\n";
+  EXPECT_NE(steps.find("link the earlier file csvimprt.txt"), std::string::npos) << steps;
+}
+
+// Where the file system refuses hard links, the earlier file is moved aside:
+// the same promises hold.
+TEST_F(CommitFaults, EveryStepFailedOrStoppedWithoutLinks) {
+  CommitFaultOptions options;
+  options.links_refused = true;
+  const CommitFaultReport report = RunCommitFaults(markers_, dir() / "faults", options);
+  Expect(report);
+  std::string steps;
+  for (const auto& s : report.steps) steps += s + "\n";
+  EXPECT_NE(steps.find("move the earlier file aside csvimprt.txt"), std::string::npos) << steps;
+}
+
+// An import that is still writing keeps its files while another commits
+// into the same folder; its own commit then goes through.
+TEST_F(CommitFaults, ALiveImportIsLeftAlone) {
+  auto folder = platform::OpenOutputFolder(out());
+  auto orders = folder->CreateTemporary("csvimprt.txt");
+  orders->Write("live\r\n", 6);
+  orders->Finish();
+  const std::vector<std::string> live = Ours();
+  ASSERT_EQ(live.size(), 2u);  // its lock file and its new file
+
+  ASSERT_EQ(ImportMarker(markers_[0], "", out()).status, ImportStatus::Imported);
+  EXPECT_EQ(Ours(), live);
+
+  auto positions = folder->CreateTemporary("posimport.txt");
+  positions->Write("pair\r\n", 6);
+  positions->Finish();
+  folder->Commit(*orders, *positions);
+  orders.reset();
+  positions.reset();
+  folder.reset();
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), "live\r\n");
+  EXPECT_EQ(ReadFile(out() / "posimport.txt"), "pair\r\n");
+  EXPECT_TRUE(Ours().empty());
+}
+
+// A process that dies between putting its two files in place leaves the new
+// csvimprt.txt beside the earlier posimport.txt; its lock dies with it, and
+// the next import into the folder puts the new posimport.txt in place and
+// removes the rest, even when its own commit then fails.
+TEST_F(CommitFaults, ADeadProcessIsSettledByTheNextImport) {
+  const fs::path alone = dir() / "alone";
+  fs::create_directories(alone);
+  ASSERT_EQ(ImportMarker(markers_[1], "", alone).status, ImportStatus::Imported);
+  ASSERT_EQ(ImportMarker(markers_[0], "", out()).status, ImportStatus::Imported);
+  const std::string earlier_positions = ReadFile(out() / "posimport.txt");
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    platform::SetOutputFaultHook([](OutputStep step, const std::string& name) {
+      return step == OutputStep::Link && name == "posimport.txt" ? Fault::Stop : Fault::None;
+    });
+    ImportMarker(markers_[1], "", out());
+    ::_exit(0);  // as a kill: nothing cleaned up
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), ReadFile(alone / "csvimprt.txt"));
+  EXPECT_EQ(ReadFile(out() / "posimport.txt"), earlier_positions) << "the stop came too late";
+  EXPECT_EQ(Ours().size(), 3u);  // its lock file, the earlier csvimprt.txt, the new posimport.txt
+
+  bool failed = false;
+  platform::SetOutputFaultHook([&](OutputStep step, const std::string&) {
+    if (step != OutputStep::MarkForward || failed) return Fault::None;
+    failed = true;
+    return Fault::Fail;
+  });
+  EXPECT_EQ(ImportMarker(markers_[2], "", out()).status, ImportStatus::OutputFailed);
+  EXPECT_EQ(ReadFile(out() / "csvimprt.txt"), ReadFile(alone / "csvimprt.txt"));
+  EXPECT_EQ(ReadFile(out() / "posimport.txt"), ReadFile(alone / "posimport.txt"));
+  EXPECT_TRUE(Ours().empty());
+  EXPECT_EQ(FilesInOutput(), 2u);
+}
+
+}  // namespace
+}  // namespace lumerca::testing
