@@ -86,6 +86,18 @@ std::string CodePageDecoder::ToUtf8(std::string_view bytes) const {
   out.reserve(bytes.size() + bytes.size() / 2);
   std::size_t i = 0;
   while (i < bytes.size()) {
+    // A run of bytes that stand for themselves (ASCII, in most code pages)
+    // goes in with one append.
+    std::size_t run = i;
+    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80 &&
+           single[static_cast<unsigned char>(bytes[run])] == static_cast<unsigned char>(bytes[run])) {
+      ++run;
+    }
+    if (run != i) {
+      out.append(bytes.data() + i, run - i);
+      i = run;
+      continue;
+    }
     const auto byte = static_cast<unsigned char>(bytes[i]);
     const std::uint16_t c = single[byte];
     if (c == kLead) {

@@ -131,6 +131,13 @@ TEST(CodePageTablesFileTest, DecoderMarks) {
   EXPECT_EQ(decoder.ToUtf8("\x81\x81\x40"), "\xEF\xBF\xBD\xE3\x80\x80");
   EXPECT_EQ(decoder.ToUtf8("z\x81"), "z\xEF\xBF\xBD");
   EXPECT_EQ(decoder.ToUtf8("\x90"), "\xEF\xBF\xBD");
+
+  // Runs of bytes that stand for themselves are copied whole; an ASCII byte
+  // that stands for another character (a yen sign at 0x5C) ends the run.
+  decoder.single[0x5C] = 0x00A5;
+  EXPECT_EQ(decoder.ToUtf8("C:\\dir\\\x81\x40" "end\r\n"), "C:\xC2\xA5" "dir\xC2\xA5\xE3\x80\x80" "end\r\n");
+  const std::string lines(100000, 'x');
+  EXPECT_EQ(decoder.ToUtf8(lines + "\\" + lines + "\x90"), lines + "\xC2\xA5" + lines + "\xEF\xBF\xBD");
 }
 
 }  // namespace
