@@ -18,7 +18,6 @@
   };
   const FILES = ['csvimprt.txt', 'posimport.txt'];
   const STAGES = {loading: 'loading', reading: 'reading the marker', writing: 'writing the files', drawing: 'drawing'};
-  const utf8 = new TextDecoder('utf-8');
 
   // ---------------------------------------------------------------- the worker
 
@@ -44,7 +43,7 @@
       return;
     }
     if (message.type === 'failed') {
-      const answers = {open: 'opened', rename: 'files', piece: 'piece', svg: 'svg'};
+      const answers = {open: 'opened', files: 'files', rename: 'renamed', piece: 'piece', svg: 'svg'};
       const key = `${answers[message.request]} ${message.id}`;
       const wait = waiting.get(key);
       waiting.delete(key);
@@ -83,10 +82,11 @@
     ui.status.textContent = text;
   }
 
-  // A marker to open; `load(progress)` gives its bytes.
+  // A marker to open; `load(progress)` gives its bytes, as a Blob (a file
+  // chosen or dropped is one already), which the worker reads.
   function addMarker(fileName, load, started) {
     const marker = {
-      id: nextId++, fileName, load, started, bytes: null, codePage: Number(ui.codePage.value),
+      id: nextId++, fileName, load, started, source: null, codePage: Number(ui.codePage.value),
       salvage: false, name: '', status: 'waiting', info: null, arrays: null, files: null,
       urls: {}, element: document.createElement('li'),
     };
@@ -140,22 +140,21 @@
       }
     };
     try {
-      if (load || !marker.bytes) {
+      if (load || !marker.source) {
         marker.status = 'loading';
         updateEntry(marker);
         progress('loading', 0);
-        marker.bytes = await marker.load((fraction) => progress('loading', fraction));
+        marker.source = await marker.load((fraction) => progress('loading', fraction));
       }
       marker.status = 'reading';
       updateEntry(marker);
       markerProgress = (stage) => progress(stage);
-      const copy = marker.bytes.slice();
-      const answer = await ask({type: 'open', id: marker.id, bytes: copy.buffer, codePage: marker.codePage,
-                                salvage: marker.salvage}, 'opened', [copy.buffer]);
+      const answer = await ask({type: 'open', id: marker.id, source: marker.source, codePage: marker.codePage,
+                                salvage: marker.salvage}, 'opened');
       markerProgress = null;
       marker.info = answer.info;
       marker.arrays = typedArrays(answer.arrays);
-      setFiles(marker, answer.files);
+      setFiles(marker, null);
       marker.status = answer.info.status;
       marker.drawn = false;
     } catch (error) {
@@ -166,6 +165,19 @@
     }
     updateEntry(marker);
     if (current === marker) show(marker);
+    // Both files, which the worker makes while the page draws.
+    if (!written(marker)) return;
+    try {
+      setFiles(marker, (await ask({type: 'files', id: marker.id}, 'files')).files);
+    } catch (error) {
+      showStatus(`${marker.fileName}: the files cannot be shown (${error.message})`);
+    }
+    if (current === marker) updateFiles(marker);
+  }
+
+  function written(marker) {
+    const info = marker.info;
+    return Boolean(info && info.written && info.written.status === 'imported');
   }
 
   function typedArrays(arrays) {
@@ -177,12 +189,14 @@
     };
   }
 
+  // The files as Blobs, each with its text (UTF-8), which is the file itself
+  // when the worker sends none.
   function setFiles(marker, files) {
     for (const url of Object.values(marker.urls)) URL.revokeObjectURL(url);
     marker.urls = {};
-    marker.files = {
-      'csvimprt.txt': {bytes: new Uint8Array(files.csvimprt), text: files.csvimprtText},
-      'posimport.txt': {bytes: new Uint8Array(files.posimport), text: files.posimportText},
+    marker.files = files && {
+      'csvimprt.txt': {blob: files.csvimprt, text: files.csvimprtText || files.csvimprt},
+      'posimport.txt': {blob: files.posimport, text: files.posimportText || files.posimport},
     };
   }
 
@@ -256,13 +270,17 @@
     ui.drawingArea.hidden = !drawable;
     ui.order.hidden = !drawable;
     ui.piece.hidden = true;
-    ui.files.hidden = !(ready && info && info.written && info.written.status === 'imported');
     if (drawable) {
       showOrder(info);
       drawing.show(marker);
     } else {
       drawing.show(null);
     }
+    updateFiles(marker);
+  }
+
+  function updateFiles(marker) {
+    ui.files.hidden = !(written(marker) && marker.files);
     if (!ui.files.hidden) showFiles(marker);
   }
 
@@ -277,21 +295,34 @@
     set('scale', `x ${number(order.scaleX, 4)} (${number(order.scaleXPercent, 2)} %), ` +
                  `y ${number(order.scaleY, 4)} (${number(order.scaleYPercent, 2)} %)`);
     set('pieces', `${order.pieces} placed, ${info.written.pieces} in the position file`);
+    // A long list of sizes is laid out when it is opened: hundreds of rows
+    // would hold up the drawing.
     ui.sizes.replaceChildren();
-    for (const size of info.sizes) {
-      const row = document.createElement('tr');
-      row.dataset.size = String(size.number);
-      for (const [value, cls] of [[size.number, 'number'], [size.name, ''], [size.pieces, 'number'],
-                                  [size.halfPieces, 'number'], [size.model ? `${size.model} (${size.modelKind})` : '', '']]) {
-        const cell = document.createElement('td');
-        cell.textContent = String(value);
-        if (cls) cell.className = cls;
-        row.append(cell);
+    const list = ui.sizes.closest('details');
+    set('sizes', String(info.sizes.length));
+    let filled = false;
+    const fill = () => {
+      if (filled) return;
+      filled = true;
+      for (const size of info.sizes) {
+        const row = document.createElement('tr');
+        row.dataset.size = String(size.number);
+        for (const [value, cls] of [[size.number, 'number'], [size.name, ''], [size.pieces, 'number'],
+                                    [size.halfPieces, 'number'], [size.model ? `${size.model} (${size.modelKind})` : '', '']]) {
+          const cell = document.createElement('td');
+          cell.textContent = String(value);
+          if (cls) cell.className = cls;
+          row.append(cell);
+        }
+        ui.sizes.append(row);
       }
-      ui.sizes.append(row);
-    }
+    };
+    list.ontoggle = () => { if (list.open) fill(); };
+    list.open = info.sizes.length <= MANY_SIZES;
+    if (list.open) fill();
   }
 
+  const MANY_SIZES = 100;
   const LARGE_TEXT = 256 << 10;  // larger files' text is shown when its section is opened
 
   function showFiles(marker) {
@@ -300,36 +331,29 @@
       const pre = ui.files.querySelector(`[data-file="${name}"]`);
       const details = pre.closest('details');
       const link = ui.files.querySelector(`[data-download="${name}"]`);
-      // The downloads' copies of the bytes are made once the page has drawn.
+      if (!marker.urls[name]) marker.urls[name] = URL.createObjectURL(file.blob);
       link.download = name;
-      link.dataset.ready = 'false';
-      link.removeAttribute('href');
-      const offer = () => {
-        if (current !== marker) return;
-        if (!marker.urls[name]) {
-          marker.urls[name] = URL.createObjectURL(new Blob([file.bytes], {type: 'application/octet-stream'}));
-        }
-        link.href = marker.urls[name];
-        link.dataset.ready = 'true';
-      };
-      if (marker.urls[name]) offer();
-      else setTimeout(offer, 50);
-      ui.files.querySelector(`[data-size="${name}"]`).textContent = `${file.bytes.length.toLocaleString('en')} bytes`;
-      const fill = () => {
-        if (pre.dataset.markerId === String(marker.id) && pre.dataset.filled === 'true') return;
-        pre.textContent = utf8.decode(file.text);
+      link.href = marker.urls[name];
+      link.dataset.ready = 'true';
+      ui.files.querySelector(`[data-size="${name}"]`).textContent = `${file.blob.size.toLocaleString('en')} bytes`;
+      const shows = () => pre.dataset.markerId === String(marker.id) && marker.files && marker.files[name] === file;
+      const fill = async () => {
+        if (shows() && pre.dataset.filled !== 'false') return;
+        pre.dataset.filled = 'filling';
+        const text = await file.text.text();
+        if (!shows()) return;
+        pre.textContent = text;
         pre.dataset.filled = 'true';
-        pre.dataset.markerId = String(marker.id);
       };
       pre.dataset.filled = 'false';
       pre.dataset.markerId = String(marker.id);
       pre.textContent = '';
-      if (file.text.byteLength <= LARGE_TEXT) {
+      if (file.text.size <= LARGE_TEXT) {
         details.open = true;
         fill();
       } else {
         details.open = false;
-        details.ontoggle = () => { if (details.open && current === marker) fill(); };
+        details.ontoggle = () => { if (details.open && shows()) fill(); };
       }
     }
   }
@@ -874,26 +898,8 @@
 
   // ---------------------------------------------------------------- loading bytes
 
-  async function readFile(file, progress) {
-    let bytes = new Uint8Array(file.size);
-    let at = 0;
-    const reader = file.stream().getReader();
-    for (;;) {
-      const {done, value} = await reader.read();
-      if (done) break;
-      if (at + value.length > bytes.length) {
-        const grown = new Uint8Array(Math.max(2 * bytes.length, at + value.length));
-        grown.set(bytes.subarray(0, at));
-        bytes = grown;
-      }
-      bytes.set(value, at);
-      at += value.length;
-      progress(file.size ? Math.min(at / file.size, 1) : 1);
-    }
-    return bytes.slice(0, at);
-  }
-
-  async function fetchBytes(url, progress) {
+  // What the server sends, as it arrives (a large marker shows its progress).
+  async function fetchBlob(url, progress) {
     const response = await fetch(url, {credentials: 'same-origin'});
     if (!response.ok) throw new Error(`cannot be loaded (${response.status} ${response.statusText})`);
     const total = Number(response.headers.get('Content-Length')) || 0;
@@ -907,20 +913,14 @@
       at += value.length;
       if (total) progress(Math.min(at / total, 1));
     }
-    const bytes = new Uint8Array(at);
-    let offset = 0;
-    for (const chunk of chunks) {
-      bytes.set(chunk, offset);
-      offset += chunk.length;
-    }
-    return bytes;
+    return new Blob(chunks);
   }
 
   function openFiles(files) {
     const started = performance.now();
     const list = Array.from(files);
-    const first = list.length ? addMarker(list[0].name, (p) => readFile(list[0], p), started) : null;
-    for (const file of list.slice(1)) addMarker(file.name, (p) => readFile(file, p), started);
+    const first = list.length ? addMarker(list[0].name, async () => list[0], started) : null;
+    for (const file of list.slice(1)) addMarker(file.name, async () => file, started);
     if (first) select(first);
   }
 
@@ -939,7 +939,7 @@
       return;
     }
     const name = decodeURIComponent(url.pathname.split('/').pop() || relative);
-    select(addMarker(name, (p) => fetchBytes(url.href, p), started));
+    select(addMarker(name, (p) => fetchBlob(url.href, p), started));
   }
 
   // ---------------------------------------------------------------- the controls
@@ -986,7 +986,7 @@
     const name = ui.name.value;
     setBusy(+1);
     try {
-      const answer = await ask({type: 'rename', id: marker.id, name}, 'files');
+      const answer = await ask({type: 'rename', id: marker.id, name}, 'renamed');
       if (answer.result.bad) {
         showStatus(`“${answer.result.bad}” is not a character of code page ${marker.codePage}: the name was not changed`);
         ui.name.value = marker.name;

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <span>
@@ -600,6 +601,34 @@ EMSCRIPTEN_KEEPALIVE const char* lm_text(Session* s, const char* bytes, std::siz
 }
 
 EMSCRIPTEN_KEEPALIVE std::size_t lm_text_bytes(Session* s) { return s->text.size(); }
+
+// Whether the `size` bytes in the session's code page, as UTF-8, are those
+// bytes themselves: ASCII, in a code page that maps ASCII to itself (the
+// files nearly always are, so that the page needs no second copy of them).
+EMSCRIPTEN_KEEPALIVE int lm_text_is_bytes(Session* s, const char* bytes, std::size_t size) {
+  try {
+    static std::map<unsigned, bool> ascii_as_itself;
+    auto [at, made] = ascii_as_itself.try_emplace(s->code_page, false);
+    if (made) {
+      std::string ascii(0x80, '\0');
+      for (std::size_t c = 0; c < ascii.size(); ++c) ascii[c] = static_cast<char>(c);
+      at->second = lumerca::ToUtf8(ascii, s->code_page) == ascii;
+    }
+    if (!at->second) return 0;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {  // eight bytes at a time
+      std::uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      if (word & 0x8080808080808080U) return 0;
+    }
+    for (; i < size; ++i) {
+      if (static_cast<unsigned char>(bytes[i]) >= 0x80) return 0;
+    }
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
 
 EMSCRIPTEN_KEEPALIVE int lm_supported(unsigned code_page) {
   return lumerca::IsSupportedCodePage(code_page) ? 1 : 0;

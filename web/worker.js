@@ -5,16 +5,19 @@
 // folder that serves the page.
 //
 // Messages in (each with a number `id` that names a marker):
-//   {type: 'open', id, bytes: ArrayBuffer, codePage, salvage}
+//   {type: 'open', id, source: Blob, codePage, salvage}
+//   {type: 'files', id}            both files of the marker opened
 //   {type: 'rename', id, name}     both files again with another name
 //   {type: 'piece', id, index}     one piece's record
 //   {type: 'svg', id}              the picture as SVG
 //   {type: 'close', id}
 // Messages out: {type: 'ready', version} once; {type: 'progress', id, stage}
-// while a marker is read; {type: 'opened', id, info, arrays, files} (arrays
-// and files as ArrayBuffers handed over), {type: 'files', id, result,
-// files}, {type: 'piece', id, index, piece}, {type: 'svg', id, svg},
-// {type: 'failed', id, message}.
+// while a marker is read; {type: 'opened', id, info, arrays} (the picture's
+// arrays as ArrayBuffers handed over), {type: 'files', id, files},
+// {type: 'renamed', id, result, files}, {type: 'piece', id, index, piece},
+// {type: 'svg', id, svg}, {type: 'failed', id, message}. The files are Blobs:
+// {csvimprt, csvimprtText, posimport, posimportText}, each text (UTF-8) null
+// where it is the file's bytes themselves.
 'use strict';
 
 importScripts('lumerca.js');
@@ -62,37 +65,53 @@ async function loadTables(codePage) {
   loadedTables.add(codePage);
 }
 
-// Both files' bytes and their text in the code page (UTF-8).
+// Both files and, where they differ from the bytes, their texts in the
+// code page (UTF-8), as Blobs: the page offers them and shows them as they are.
 function files(session) {
   const out = {};
   for (const [key, which] of [['csvimprt', CSVIMPRT], ['posimport', POSIMPORT]]) {
     const pointer = lib._lm_array(session, which);
     const bytes = lib._lm_array_bytes(session, which);
-    out[key] = lib.HEAPU8.slice(pointer, pointer + bytes).buffer;
-    const decoded = lib._lm_text(session, pointer, bytes);
-    out[key + 'Text'] = lib.HEAPU8.slice(decoded, decoded + lib._lm_text_bytes(session)).buffer;
+    out[key] = new Blob([lib.HEAPU8.subarray(pointer, pointer + bytes)]);
+    if (lib._lm_text_is_bytes(session, pointer, bytes)) {
+      out[key + 'Text'] = null;
+    } else {
+      const decoded = lib._lm_text(session, pointer, bytes);
+      out[key + 'Text'] = new Blob([lib.HEAPU8.subarray(decoded, decoded + lib._lm_text_bytes(session))]);
+    }
   }
   return out;
 }
 
-function transfers(...groups) {
-  const list = [];
-  for (const group of groups) for (const value of Object.values(group)) list.push(value);
-  return list;
-}
-
 async function open(message) {
-  const {id, bytes, codePage, salvage} = message;
+  const {id, source, codePage, salvage} = message;
   await loadTables(codePage);
-  const started = performance.now();
-  postMessage({type: 'progress', id, stage: 'reading'});
-  const data = new Uint8Array(bytes);
-  const pointer = lib._malloc(Math.max(data.length, 1));
+  // The bytes go straight into the library's memory, as they are read.
+  const size = source.size;
+  const pointer = lib._malloc(Math.max(size, 1));
   if (pointer === 0) throw new Error('memory ran out');
-  lib.HEAPU8.set(data, pointer);
-  const session = lib._lm_open(pointer, data.length, codePage, salvage ? 1 : 0);
-  lib._free(pointer);
+  let session = 0;
+  let started = 0;
+  try {
+    let at = 0;
+    const reader = source.stream().getReader();
+    for (;;) {
+      const {done, value} = await reader.read();
+      if (done) break;
+      if (at + value.length > size) throw new Error('the file changed while it was read');
+      lib.HEAPU8.set(value, pointer + at);
+      at += value.length;
+    }
+    if (at !== size) throw new Error('the file changed while it was read');
+    started = performance.now();
+    postMessage({type: 'progress', id, stage: 'reading'});
+    session = lib._lm_open(pointer, size, codePage, salvage ? 1 : 0);
+  } finally {
+    lib._free(pointer);
+  }
   if (session === 0) throw new Error('memory ran out');
+  // A marker read again (salvage, another code page) replaces what it was.
+  if (sessions.has(id)) lib._lm_close(sessions.get(id));
   sessions.set(id, session);
   const read = performance.now();
   postMessage({type: 'progress', id, stage: 'writing'});
@@ -103,10 +122,9 @@ async function open(message) {
   const info = JSON.parse(text(lib._lm_describe(session)));
   const arrays = {};
   ARRAYS.forEach((name, which) => { arrays[name] = array(session, which); });
-  const out = files(session);
   info.write = write;
   info.timing = {read: read - started, write: written - read, draw: performance.now() - written};
-  postMessage({type: 'opened', id, info, arrays, files: out}, transfers(arrays, out));
+  postMessage({type: 'opened', id, info, arrays}, Object.values(arrays));
 }
 
 function withName(value, call) {
@@ -122,11 +140,13 @@ function withName(value, call) {
 
 const handlers = {
   open,
+  async files({id}) {
+    postMessage({type: 'files', id, files: files(sessions.get(id))});
+  },
   async rename({id, name}) {
     const session = sessions.get(id);
     const result = withName(name, (pointer) => JSON.parse(text(lib._lm_write(session, pointer))));
-    const out = files(session);
-    postMessage({type: 'files', id, result, files: out}, transfers(out));
+    postMessage({type: 'renamed', id, result, files: files(session)});
   },
   async piece({id, index}) {
     const session = sessions.get(id);
