@@ -122,7 +122,7 @@ class Frames(NamedTuple):
 
 
 def _diagnostics(items) -> List[Diagnostic]:
-    return [Diagnostic(*item) for item in items]
+    return [Diagnostic(*item) for item in items] if items else []
 
 
 def _encode_name(name: Union[str, bytes, None], code_page: int) -> bytes:
@@ -141,6 +141,8 @@ def _encode_name(name: Union[str, bytes, None], code_page: int) -> bytes:
 
 
 def _check_code_page(code_page: int) -> None:
+    if type(code_page) is int and 0 < code_page < 2 ** 32 and _core.is_supported_code_page(code_page):
+        return
     if not isinstance(code_page, int) or isinstance(code_page, bool):
         raise TypeError("code_page must be an int, not %s" % type(code_page).__name__)
     if not 0 < code_page < 2 ** 32 or not _core.is_supported_code_page(code_page):
@@ -161,7 +163,7 @@ class Marker:
         self._core = core
         self._status = status
         self._reason = reason
-        self._warnings = list(warnings or [])
+        self._warnings = warnings if warnings is not None else []
         self._source = source
         self._cache: Dict[str, Any] = {}
 
@@ -441,7 +443,10 @@ def read(source: Source, *, code_page: int = 1252, salvage: bool = False) -> Mar
     The GIL is released while the file is read: threads read in parallel.
     """
     _check_code_page(code_page)
-    kind, value, name = _source_of(source)
+    if type(source) is bytes:  # the common case first
+        kind, value, name = "buffer", source, None
+    else:
+        kind, value, name = _source_of(source)
     if kind == "path":
         status, reason, salvage_text, warnings, core = _core.read_path(value, code_page, bool(salvage))
     else:
