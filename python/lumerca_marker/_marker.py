@@ -121,7 +121,7 @@ class Frames(NamedTuple):
     cut_lines: "pandas.DataFrame"
 
 
-def _diagnostics(items) -> List[Diagnostic]:
+def _diagnostics(items: List[Tuple[str, str, str, str]]) -> List[Diagnostic]:
     return [Diagnostic(*item) for item in items] if items else []
 
 
@@ -283,7 +283,7 @@ class Marker:
         records = [dict(zip(fields, values)) for values in zip(*(
             p[name].tolist() if hasattr(p[name], "tolist") else p[name] for name in fields))]
 
-        def optional(column):
+        def optional(column: str) -> List[Optional[int]]:
             values, mask = p[column]
             return [None if m else v for v, m in zip(values.tolist(), mask.tolist())]
 
@@ -414,8 +414,9 @@ def _source_of(source: Source) -> Tuple[str, Any, Optional[str]]:
                             % type(data).__name__)
         name = getattr(source, "name", None)
         return "buffer", data, name if isinstance(name, str) else None
+    buffer: Any = source
     try:
-        memoryview(source)
+        memoryview(buffer)
     except TypeError:
         raise TypeError("source must be a path, bytes (or another buffer) or a binary file "
                         "object, not %s" % type(source).__name__) from None
@@ -507,5 +508,6 @@ def is_compound_file(source: Source) -> bool:
         if position is not None:
             source.seek(position)
     else:
-        head = bytes(memoryview(source).cast("B")[:len(COMPOUND_SIGNATURE)])
+        buffer: Any = source
+        head = bytes(memoryview(buffer).cast("B")[:len(COMPOUND_SIGNATURE)])
     return bytes(head) == COMPOUND_SIGNATURE
