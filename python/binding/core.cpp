@@ -11,7 +11,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -340,7 +339,10 @@ public:
       py::gil_scoped_release release;
       std::size_t row = 0;
       for (const auto& piece : pieces) {
-        const auto& element = splits[static_cast<std::size_t>(std::max(piece.cuts_element, 0))];
+        if (piece.cut_lines.empty()) continue;
+        // The view takes a piece's lines from its element's records, one
+        // for one (a piece with cut lines has an element).
+        const auto& element = splits.at(static_cast<std::size_t>(piece.cuts_element));
         for (std::size_t j = 0; j < piece.cut_lines.size(); ++j, ++row) {
           const lumerca::CutLine& line = piece.cut_lines[j];
           piece_of[row] = static_cast<std::int64_t>(piece.index);
@@ -350,9 +352,7 @@ public:
           a2[row] = line.A2;
           b2[row] = line.B2;
           side[row] = static_cast<std::int8_t>(line.Side);
-          // The view takes a piece's lines from its element's records, one
-          // for one (a piece with cut lines has an element).
-          stored.push_back(&element.Splits[j]);
+          stored.push_back(&element.Splits.at(j));
         }
       }
     }
