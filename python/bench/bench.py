@@ -11,8 +11,9 @@ installed, from the project's build tree (build/):
         against ReadMarker of the C++ API (PROGRAM: lumerca-bench-read)
     pandas [--runs N] FILE
         Marker.to_pandas on FILE, and the frames' rows
-    threads [--runs N] FILE...
-        lumerca_marker.convert of every FILE, by one thread and by two
+    threads [--runs N] [--tool PROGRAM] FILE...
+        lumerca_marker.convert of every FILE, by one thread and by two (and
+        PROGRAM, lumerca-import, with -j 1 and -j 2: what the machine allows)
     all --build BUILD [--keep DIR]
         all three on markers that BUILD/bin/lumerca-bench generates: the
         examples and the largest valid marker (read), one of a million cut
@@ -119,7 +120,7 @@ def bench_pandas(path, runs):
             kind, human(read[i]), human(both[i]), human(both[i] - read[i])))
 
 
-def bench_threads(files, runs):
+def bench_threads(files, runs, tool=None):
     print("== threads: %d files (%.1f MB) by one thread and by two, fastest of %d runs;"
           % (len(files), sum(Path(f).stat().st_size for f in files) / 1e6, runs))
     print("   cpu/wall: the process's processor time over the wall-clock time (above 1: in parallel)")
@@ -151,6 +152,22 @@ def bench_threads(files, runs):
             print("   %-27s 1 thread %s (cpu/wall %.2f), 2 threads %s (cpu/wall %.2f): %.2fx"
                   % (way, human(times[1][0]), times[1][1] / times[1][0], human(times[2][0]),
                      times[2][1] / times[2][0], times[1][0] / times[2][0]))
+        if tool:
+            # The same files by the tool's own threads: what the machine allows.
+            times = {}
+            for jobs in (1, 2):
+                best = None
+                for _ in range(runs):
+                    target = out / ("tool-%d" % jobs)
+                    shutil.rmtree(target, ignore_errors=True)
+                    start = time.perf_counter()
+                    subprocess.run([tool, "-q", "-j", str(jobs), "-o", str(target), *map(str, files)],
+                                   check=True, capture_output=True)
+                    wall = time.perf_counter() - start
+                    best = wall if best is None else min(best, wall)
+                times[jobs] = best
+            print("   %-27s -j 1     %s,                 -j 2      %s:                 %.2fx"
+                  % ("lumerca-import (C++)", human(times[1]), human(times[2]), times[1] / times[2]))
         print("   cores: %d, load %.1f" % (os.cpu_count(), os.getloadavg()[0]))
     finally:
         shutil.rmtree(out)
@@ -187,7 +204,7 @@ def bench_all(build, keep, runs):
                 generate(bench, path, "--seed", str(seed + 1), "--pieces", "2000", "--cuts", "512",
                          "--splits", "256")
             batch.append(path)
-        bench_threads(batch, runs)
+        bench_threads(batch, runs, str(Path(build) / "bin" / "lumerca-import"))
     finally:
         if not keep:
             shutil.rmtree(work)
@@ -205,6 +222,7 @@ def main():
     p.add_argument("file")
     p = sub.add_parser("threads")
     p.add_argument("--runs", type=int, default=3)
+    p.add_argument("--tool", help="lumerca-import, to time its -j 1 and -j 2 on the same files")
     p.add_argument("files", nargs="+")
     p = sub.add_parser("all")
     p.add_argument("--build", default=str(SOURCE_DIR / "build"))
@@ -217,7 +235,7 @@ def main():
     elif args.command == "pandas":
         bench_pandas(args.file, args.runs)
     elif args.command == "threads":
-        bench_threads(args.files, args.runs)
+        bench_threads(args.files, args.runs, args.tool)
     else:
         bench_all(args.build, args.keep, args.runs)
 
