@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 ./scripts/setup.sh
+./scripts/setup-python.sh
 ./scripts/setup-windows.sh
 
 for preset in win32 win64; do

@@ -6,7 +6,8 @@ set -u
 script=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree/model" "$tree/readers" "$tree/output" "$tree/entry" "$tree/tools" "$tree/include/lumerca"
+mkdir -p "$tree/model" "$tree/readers" "$tree/output" "$tree/entry" "$tree/tools" "$tree/include/lumerca" \
+  "$tree/python/binding"
 plant() { printf '#include %s\n' "$2" >"$tree/$1"; }
 # Allowed.
 plant model/a.h '"model/records.h"'
@@ -16,16 +17,19 @@ plant output/a.cpp '"model/index.h"'
 plant entry/a.cpp '"readers/tables.h"'
 plant tools/a.cpp '<lumerca/marker.h>'
 plant tools/b.cpp '"tools/dump.h"'
+plant python/binding/a.cpp '<lumerca/model.h>'
 # Not allowed.
 plant model/c.h '"readers/primitives.h"'
 plant output/b.cpp '"readers/tables.h"'
 plant tools/c.cpp '"entry/walk.h"'
 plant tools/d.cpp '<model/marker.h>'
 plant include/lumerca/x.h '"platform/codepage.h"'
+plant python/binding/b.cpp '"entry/marker_data.h"'
+plant python/binding/c.cpp '"tools/convert.h"'
 
 out=$(sh "$script" "$tree")
 status=$?
-expected="model/c.h output/b.cpp tools/c.cpp tools/d.cpp include/lumerca/x.h"
+expected="model/c.h output/b.cpp tools/c.cpp tools/d.cpp include/lumerca/x.h python/binding/b.cpp python/binding/c.cpp"
 named=$(printf '%s\n' "$out" | sed -n 's/^\([^:]*\):1: #include.*/\1/p' | sort | tr '\n' ' ')
 want=$(printf '%s\n' $expected | sort | tr '\n' ' ')
 if [ "$status" -ne 1 ] || [ "$named" != "$want" ]; then
