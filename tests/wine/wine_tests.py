@@ -9,6 +9,8 @@ A test exits 0 when it passes, 1 with what differed when it fails, and 77
 this machine. Every test prints the runner it used first.
 
   setup      create the private Wine prefix (once) and c:\\userroot\\temp\\
+  runner     what scripts/wine --describe says of this bitness against the
+             program that the kernel runs for a Windows program's process
   convert    the fixture markers converted by the DLL through lumerca-host and
              by the native build: same result, same name, same bytes
   x87-precision
@@ -45,6 +47,7 @@ import difflib
 import os
 import re
 import resource
+import select
 import shutil
 import signal
 import subprocess
@@ -206,6 +209,51 @@ def cmd_setup(ctx):
         raise Failure("creating the prefix failed:\n" + done.stderr)
     ctx.out_folder.mkdir(parents=True, exist_ok=True)
     print(f"prefix {ctx.prefix} ready")
+
+
+# -- runner -----------------------------------------------------------------
+
+def cmd_runner(ctx):
+    """What scripts/wine --describe says of this bitness against what runs its
+    programs: while lumerca-wait-input.exe waits for its input, the program
+    that the kernel runs for its process (/proc/PID/exe, read from outside,
+    where no emulator can answer for it) is one of Wine's loaders when the
+    programs run natively, and the emulator that --describe names when they
+    run through emulation. A runner told wrongly sends the tests down the wrong
+    path (threads under an emulator that cannot take them, say)."""
+    line = ctx.runner()
+    exe = ctx.win_binary("lumerca-wait-input.exe")
+    if not (ctx.prefix / "system.reg").is_file():
+        raise Failure(f"the Wine prefix {ctx.prefix} is not set up (test wine.setup)")
+    errors = tempfile.TemporaryFile()
+    process = subprocess.Popen([ctx.args.wine, str(exe)], env=ctx.env(), stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=errors, start_new_session=True)
+    try:
+        # The program's line says that it runs, in the process that Wine's
+        # loader became (scripts/wine and the loaders replace themselves).
+        ready, _, _ = select.select([process.stdout], [], [], WINE_TIMEOUT)
+        first = process.stdout.readline() if ready else b""
+        image = os.readlink(f"/proc/{process.pid}/exe") if first.strip() == b"waiting" else None
+    finally:
+        process.stdin.close()
+        try:
+            process.wait(timeout=WINE_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    errors.seek(0)
+    if image is None:
+        raise Failure(f"lumerca-wait-input.exe did not start ({process.returncode}): "
+                      f"{first!r} {errors.read().decode('utf-8', 'replace')[-2000:]}")
+    print(f"the process runs {image}")
+    loader = Path(image).name.startswith("wine")
+    emulated = "emulation" in line
+    if emulated and loader:
+        raise Failure(f"--describe says emulation, but Wine's loader {image} runs the program itself")
+    if not emulated and not loader:
+        raise Failure(f"--describe says {line!r}, but the kernel runs the program with {image}")
+    if emulated and f"the kernel runs them with {image}" not in line:
+        raise Failure(f"--describe names another emulator than {image}: {line!r}")
 
 
 # -- convert ----------------------------------------------------------------
@@ -979,6 +1027,7 @@ def cmd_fuzz_replay(ctx):
 
 COMMANDS = {
     "setup": cmd_setup,
+    "runner": cmd_runner,
     "convert": cmd_convert,
     "storage": cmd_storage,
     "storage-name-order": cmd_storage_name_order,
