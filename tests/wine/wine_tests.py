@@ -67,6 +67,10 @@ class Skip(Exception):
     """The programs of this bitness cannot run on this machine."""
 
 
+# As scripts/wine sets them: no .NET or HTML engine installers, no menu
+# builder.
+WINE_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+
 # scripts/wine's exit status for a program that cannot run here.
 CANNOT_RUN = 125
 SKIPPED = 77
@@ -88,8 +92,9 @@ class Context:
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEDEBUG="-all",
-            # No installers for .NET or the HTML engine in a fresh prefix.
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            # No installers for .NET or the HTML engine in a fresh prefix, and
+            # no menu entries or file types written into the user's home.
+            WINEDLLOVERRIDES=WINE_DLL_OVERRIDES,
             LC_ALL="C.UTF-8",
         )
         env.pop("DISPLAY", None)
