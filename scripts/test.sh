@@ -14,35 +14,48 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-stage_names=()
-stage_seconds=()
+# The processor time, in seconds, of the processes that this script waited
+# for (their children included): beside the time on the clock it tells a slow
+# stage from a busy machine.
+processor_seconds() {
+  local fields ticks
+  read -r -a fields <"/proc/$$/stat"
+  ticks=$(getconf CLK_TCK)
+  # Fields 16 and 17 (counted from 1) are cutime and cstime; the command's
+  # name (field 2) holds no space here.
+  echo $(((fields[15] + fields[16]) / ticks))
+}
+minutes() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
+
+stage_lines=()
 stage_running=""
 stage_started=$SECONDS
+stage_processor=$(processor_seconds)
 run_started=$SECONDS
 
-# Begins a stage, ending the one that runs (its time is printed and kept).
+# Begins a stage, ending the one that runs: its time is printed and kept.
 stage() {
   if [ -n "$stage_running" ]; then
-    local seconds=$((SECONDS - stage_started))
-    stage_names+=("$stage_running")
-    stage_seconds+=("$seconds")
-    printf '== %s: %d min %02d s\n' "$stage_running" $((seconds / 60)) $((seconds % 60))
+    local line
+    line=$(printf '%-16s %s (processor time %s)' "$stage_running" \
+      "$(minutes $((SECONDS - stage_started)))" "$(minutes $(($(processor_seconds) - stage_processor)))")
+    stage_lines+=("$line")
+    echo "== $line"
   fi
   stage_running=$1
   stage_started=$SECONDS
+  stage_processor=$(processor_seconds)
 }
 
 # The times of the stages, also when one failed.
 summary() {
-  local status=$? i total=$((SECONDS - run_started)) seconds=$((SECONDS - stage_started))
+  local status=$? line
   echo
   echo "Stages:"
-  for i in "${!stage_names[@]}"; do
-    printf '  %-16s %3d min %02d s\n' "${stage_names[$i]}" $((stage_seconds[i] / 60)) $((stage_seconds[i] % 60))
-  done
-  [ -z "$stage_running" ] || printf '  %-16s %3d min %02d s, failed\n' "$stage_running" \
-    $((seconds / 60)) $((seconds % 60))
-  printf '  %-16s %3d min %02d s\n' "whole run" $((total / 60)) $((total % 60))
+  for line in "${stage_lines[@]}"; do echo "  $line"; done
+  [ -z "$stage_running" ] ||
+    printf '  %-16s %s, failed\n' "$stage_running" "$(minutes $((SECONDS - stage_started)))"
+  printf '  %-16s %s\n' "whole run" "$(minutes $((SECONDS - run_started)))"
   exit "$status"
 }
 trap summary EXIT
