@@ -53,6 +53,16 @@ std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& fold
 // from the password database).
 std::filesystem::path FixedOutputFolder();
 
+#ifndef _WIN32
+// For the library's own tests, which link its internal libraries: while set,
+// FixedOutputFolder gives `folder` instead (an empty path ends that), so that
+// the tests of ImportLumercaFile write into a folder of the build tree and not
+// into the home folder of whoever runs them. The shared library exports only
+// the public API: a program that loads it cannot reach this, and its
+// ImportLumercaFile always writes into the fixed folder.
+void SetFixedOutputFolderForTests(const std::filesystem::path& folder);
+#endif
+
 // Converts the caller's path (ANSI code page on Windows, bytes elsewhere).
 // Empty when it cannot be converted (on Windows: longer than 259 characters).
 std::filesystem::path PathFromAnsi(const char* path);

@@ -257,7 +257,21 @@ std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& fold
   return std::make_unique<PosixOutputFolder>(std::make_shared<Descriptor>(fd), folder);
 }
 
+namespace {
+std::mutex fixed_folder_for_tests_mutex;
+std::filesystem::path fixed_folder_for_tests;
+}  // namespace
+
+void SetFixedOutputFolderForTests(const std::filesystem::path& folder) {
+  std::lock_guard lock(fixed_folder_for_tests_mutex);
+  fixed_folder_for_tests = folder;
+}
+
 std::filesystem::path FixedOutputFolder() {
+  {
+    std::lock_guard lock(fixed_folder_for_tests_mutex);
+    if (!fixed_folder_for_tests.empty()) return fixed_folder_for_tests;
+  }
   std::string configured = LUMERCA_OUTPUT_DIR;
   if (configured.rfind("~/", 0) != 0) return configured;
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);

@@ -8,7 +8,9 @@
 #   i386. Where the kernel refuses 32-bit programs, i386 programs are
 #   registered with binfmt_misc to run through the emulator; that
 #   registration is lost when the machine restarts, so it is checked on every
-#   run (scripts/wine does the same before it starts a 32-bit program).
+#   run (scripts/wine does the same before it starts a 32-bit program). What
+#   runs 32-bit programs is found out by starting a 32-bit probe that the host
+#   binutils assemble (scripts/i386-probe.s).
 #
 # 32-bit Wine is not essential to the build: when its packages cannot be
 # installed (Debian's i386 lists unavailable, say) this says why and goes on,
@@ -18,7 +20,7 @@ cd "$(dirname "$0")/.."
 source scripts/apt.sh
 
 apt_install mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 qemu-user-static
+  wine wine64 qemu-user-static binutils
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386

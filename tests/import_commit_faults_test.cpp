@@ -135,7 +135,7 @@ TEST_F(CommitFaults, ADeadProcessIsSettledByTheNextImport) {
     platform::SetOutputFaultHook([](OutputStep step, const std::string& name) {
       return step == OutputStep::Link && name == "posimport.txt" ? Fault::Stop : Fault::None;
     });
-    ImportMarker(markers_[1], "", out());
+    (void)ImportMarker(markers_[1], "", out());
     ::_exit(0);  // as a kill: nothing cleaned up
   }
   int status = 0;

@@ -3,6 +3,7 @@
 
 #include <lumerca/marker.h>
 
+#include "tests/support/fixed_output_folder.h"
 #include "tests/support/import_fixture.h"
 #include "tests/support/marker_streams.h"
 
@@ -16,9 +17,11 @@
 #include <limits>
 #include <string>
 
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace lumerca {
@@ -265,8 +268,9 @@ TEST_F(ImportFixture, NumbersIgnoreTheProcessLocale) {
 
 // The C entry point: results 1, 0 and -1, the name buffer written only on 1.
 TEST_F(ImportFixture, TheCEntryPoint) {
+  const testing::FixedOutputFolderInBuildTree fixed;
   const auto folder = FixedOutputFolder();
-  std::filesystem::create_directories(folder);
+  ASSERT_EQ(folder, fixed.path());
   WriteBytes(dir() / "blouse.mrk", testing::MarkerFile(BlouseMarker()));
   char name[256] = "";
   ASSERT_EQ(ImportLumercaFile((dir() / "blouse.mrk").c_str(), name), 1);
@@ -285,6 +289,29 @@ TEST_F(ImportFixture, TheCEntryPoint) {
   EXPECT_EQ(ReadFile(folder / "csvimprt.txt"), kBlouseOrders);
 
   EXPECT_EQ(ImportLumercaFile(nullptr, name), 0);
+}
+
+// The fixed folder is the build's setting, a leading "~/" the home folder of
+// the calling user from the password database: HOME, which anyone who starts
+// the host can set, does not move it.
+TEST(FixedOutputFolder, ComesFromThePasswordDatabaseNotTheEnvironment) {
+  const char* home = std::getenv("HOME");
+  const std::string saved = home ? home : "";
+  ::setenv("HOME", "/nonexistent/elsewhere", 1);
+  const std::filesystem::path folder = FixedOutputFolder();
+  if (home) {
+    ::setenv("HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("HOME");
+  }
+  const std::string configured = LUMERCA_OUTPUT_DIR;
+  if (configured.rfind("~/", 0) != 0) {
+    EXPECT_EQ(folder, std::filesystem::path(configured));
+    return;
+  }
+  const passwd* user = ::getpwuid(::getuid());
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(folder, std::filesystem::path(user->pw_dir) / configured.substr(2));
 }
 
 }  // namespace

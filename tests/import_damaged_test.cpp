@@ -8,6 +8,7 @@
 #include <lumerca/marker.h>
 
 #include "tests/support/compound_writer.h"
+#include "tests/support/fixed_output_folder.h"
 #include "tests/support/import_fixture.h"
 #include "tests/support/marker_streams.h"
 #include "tests/support/sample_markers.h"
@@ -352,8 +353,9 @@ TEST_F(DamagedImport, EmptyStreamsAreNotDamaged) {
 // where it does (never salvaged), with the earlier files and the name buffer
 // left as they were.
 TEST_F(DamagedImport, EachCutThroughTheCEntryPoint) {
+  const FixedOutputFolderInBuildTree fixed;
   const fs::path folder = FixedOutputFolder();
-  fs::create_directories(folder);
+  ASSERT_EQ(folder, fixed.path());
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.what);
     const Output earlier = Earlier(folder);

@@ -9,6 +9,8 @@ A test exits 0 when it passes, 1 with what differed when it fails, and 77
 this machine. Every test prints the runner it used first.
 
   setup      create the private Wine prefix (once) and c:\\userroot\\temp\\
+  runner     what scripts/wine --describe says of this bitness against the
+             program that the kernel runs for a Windows program's process
   convert    the fixture markers converted by the DLL through lumerca-host and
              by the native build: same result, same name, same bytes
   x87-precision
@@ -52,6 +54,7 @@ import difflib
 import os
 import re
 import resource
+import select
 import shutil
 import signal
 import subprocess
@@ -70,6 +73,10 @@ class Failure(Exception):
 class Skip(Exception):
     """The programs of this bitness cannot run on this machine."""
 
+
+# As scripts/wine sets them: no .NET or HTML engine installers, no menu
+# builder.
+WINE_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 
 # scripts/wine's exit status for a program that cannot run here.
 CANNOT_RUN = 125
@@ -92,8 +99,9 @@ class Context:
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEDEBUG="-all",
-            # No installers for .NET or the HTML engine in a fresh prefix.
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            # No installers for .NET or the HTML engine in a fresh prefix, and
+            # no menu entries or file types written into the user's home.
+            WINEDLLOVERRIDES=WINE_DLL_OVERRIDES,
             LC_ALL="C.UTF-8",
         )
         env.pop("DISPLAY", None)
@@ -213,6 +221,51 @@ def cmd_setup(ctx):
         raise Failure("creating the prefix failed:\n" + done.stderr)
     ctx.out_folder.mkdir(parents=True, exist_ok=True)
     print(f"prefix {ctx.prefix} ready")
+
+
+# -- runner -----------------------------------------------------------------
+
+def cmd_runner(ctx):
+    """What scripts/wine --describe says of this bitness against what runs its
+    programs: while lumerca-wait-input.exe waits for its input, the program
+    that the kernel runs for its process (/proc/PID/exe, read from outside,
+    where no emulator can answer for it) is one of Wine's loaders when the
+    programs run natively, and the emulator that --describe names when they
+    run through emulation. A runner told wrongly sends the tests down the wrong
+    path (threads under an emulator that cannot take them, say)."""
+    line = ctx.runner()
+    exe = ctx.win_binary("lumerca-wait-input.exe")
+    if not (ctx.prefix / "system.reg").is_file():
+        raise Failure(f"the Wine prefix {ctx.prefix} is not set up (test wine.setup)")
+    errors = tempfile.TemporaryFile()
+    process = subprocess.Popen([ctx.args.wine, str(exe)], env=ctx.env(), stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=errors, start_new_session=True)
+    try:
+        # The program's line says that it runs, in the process that Wine's
+        # loader became (scripts/wine and the loaders replace themselves).
+        ready, _, _ = select.select([process.stdout], [], [], WINE_TIMEOUT)
+        first = process.stdout.readline() if ready else b""
+        image = os.readlink(f"/proc/{process.pid}/exe") if first.strip() == b"waiting" else None
+    finally:
+        process.stdin.close()
+        try:
+            process.wait(timeout=WINE_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    errors.seek(0)
+    if image is None:
+        raise Failure(f"lumerca-wait-input.exe did not start ({process.returncode}): "
+                      f"{first!r} {errors.read().decode('utf-8', 'replace')[-2000:]}")
+    print(f"the process runs {image}")
+    loader = Path(image).name.startswith("wine")
+    emulated = "emulation" in line
+    if emulated and loader:
+        raise Failure(f"--describe says emulation, but Wine's loader {image} runs the program itself")
+    if not emulated and not loader:
+        raise Failure(f"--describe says {line!r}, but the kernel runs the program with {image}")
+    if emulated and f"the kernel runs them with {image}" not in line:
+        raise Failure(f"--describe names another emulator than {image}: {line!r}")
 
 
 # -- convert ----------------------------------------------------------------
@@ -506,16 +559,51 @@ def cmd_threads(ctx):
 
 # -- hostile containers -----------------------------------------------------
 
-HOSTILE_TIME_LIMIT = 30  # seconds for each run; the slowest case takes under 10
-KNOWN_HANG_TIME_LIMIT = 10  # for the cases where Wine is known to hang
+# The limits of each run. No verdict may hang on the machine's speed: every
+# case that is not known to hang takes at most about 2 s of processor time
+# under Wine (measured with the subcommand shape-costs and the table below), so
+# the time limit is only reached by a run that hangs, however loaded the
+# machine. The cases where Wine is known to hang loop for ever, so a shorter
+# limit tells them as surely.
+HOSTILE_TIME_LIMIT = 60
+KNOWN_HANG_TIME_LIMIT = 10
 # Memory committed by the Wine process (RLIMIT_DATA). An address-space limit
 # (RLIMIT_AS) would not do: Wine reserves most of the 4 GiB of a 32-bit process
-# at start-up, and fails to start under any limit below that.
-HOSTILE_MEMORY_LIMIT = 2 << 30
+# at start-up, and fails to start under any limit below that. Every case needs
+# at most 23 MiB, Wine's start-up included; where Wine indexes a looping chain
+# until an allocation fails, a tighter limit makes the failure come sooner
+# (measured on the six such cases: 5 to 9 s of processor time and a peak of
+# 788 MiB under 2 GiB, 1.0 to 1.7 s and 115 MiB under 256 MiB, the same
+# results).
+HOSTILE_MEMORY_LIMIT = 256 << 20
 # A peak resident size (the process's own, from wait4) from which a run is
-# taken to have exhausted its memory: the largest case needs 20 MiB, Wine's
-# start-up included.
-MEMORY_EXHAUSTED_KIB = 256 << 10
+# taken to have exhausted its memory.
+MEMORY_EXHAUSTED_KIB = 64 << 10
+
+# The shapes of the catalogue, each at the size at which Wine meets it here.
+# The catalogue's sizes are the native side's (import_hostile_test.cpp and the
+# benchmark check them at those sizes); several cost Wine's structured storage
+# time that grows with the square of the size. Processor time of the DLL under
+# Wine, measured with shape-costs (the start of Wine, about 0.4 s, included):
+#   one-sided-5600   n=700 0.80 s, 1400 2.14 s, 2800 7.54 s, 5600 31.1 s
+#   deep-rejects     n=2500 0.49 s, 5000 0.99 s, 10000 3.07 s
+#   20000-streams    n=5000 0.80 s, 10000 1.41 s, 20000 2.88 s
+#   nested-10000     n=5000 0.59 s, 10000 1.30 s
+#   huge-counts      n=500 0.70 s, 1000 0.89 s
+#   3000-pieces-storages n=3000 0.68 s; cuts-declaring-32767 n=1000 0.53 s
+# (On a loaded machine the one-sided tree of 5,600 elements was still being
+# listed at 30 s.) The three containers of the catalogue that are shapes
+# (shape-*) are these shapes at the catalogue's sizes; here the shapes stand
+# in for them.
+HOSTILE_SHAPES = {
+    "cuts-declaring-32767": 1000,
+    "huge-counts": 500,
+    "20000-streams": 5000,
+    "3000-pieces-storages": 3000,
+    "nested-10000": 5000,
+    "deep-rejects": 2500,
+    "one-sided-5600": 700,
+}
 
 # What the DLL does under Wine where that is not what the native build does:
 # case -> (outcome, why). An outcome is the result ("1", "0", "-1"), or "hang"
@@ -528,7 +616,8 @@ WINE_LENIENT_HEADER = ("Wine checks only the sector sizes (512 or 4096, mini 64)
                        "cutoff, and reads the FAT and DIFAT lazily: it opens the document and "
                        "reads it whole, where the portable reader rejects the header")
 WINE_CHAIN_INDEX = ("Wine indexes a FAT chain up to its end: on a loop the index doubles until "
-                    "an allocation of about 800 MB fails (about 400 MiB committed)")
+                    "an allocation fails (under a limit of 256 MiB committed, at a peak of "
+                    "about 115 MiB)")
 WINE_ANY_ROOT = ("Wine opens the document whatever the type of its first directory entry; the "
                  "portable reader rejects a root that is not a root")
 WINE_UNKNOWN_TYPE = ("Wine's enumerator reports an entry of unknown type as a stream, then refuses "
@@ -610,8 +699,10 @@ class LimitedRun:
             self.seconds = time.monotonic() - start
             self.code = os.waitstatus_to_exitcode(status)
             process.returncode = self.code  # reaped here, not by Popen
-            # The peak of the process (and of those it waited for), in KiB.
+            # The peak of the process (and of those it waited for), in KiB,
+            # and the processor time they took.
             self.peak_kib = usage.ru_maxrss
+            self.cpu_seconds = usage.ru_utime + usage.ru_stime
             out.seek(0)
             err.seek(0)
             self.stdout = out.read().decode("utf-8", "replace").replace("\r\n", "\n")
@@ -659,9 +750,20 @@ def cmd_hostile_containers(ctx):
     shutil.rmtree(base, ignore_errors=True)
     cases_dir = base / "cases"
     cases_dir.mkdir(parents=True)
-    cases = ctx.native(ctx.args.hostile, cases_dir).split()
-    if len(cases) < 60:
-        raise Failure(f"only {len(cases)} cases were written")
+    containers = ctx.native(ctx.args.hostile, cases_dir).split()
+    if len(containers) < 60:
+        raise Failure(f"only {len(containers)} cases were written")
+    # The shapes at Wine's sizes stand in for the containers that are shapes.
+    shapes = [line.split("\t")[0] for line in ctx.native(ctx.args.hostile, "--shapes").splitlines()]
+    if sorted(shapes) != sorted(HOSTILE_SHAPES):
+        raise Failure(f"the catalogue's shapes are {sorted(shapes)}, HOSTILE_SHAPES gives sizes to "
+                      f"{sorted(HOSTILE_SHAPES)}: give each shape the size at which Wine meets it "
+                      "(measure with the subcommand shape-costs)")
+    cases = [case for case in containers if not case.startswith("shape-")]
+    for shape, n in HOSTILE_SHAPES.items():
+        case = f"{shape}-at-{n}"
+        ctx.native(ctx.args.hostile, "--shape", shape, n, cases_dir / (case + ".mrk"))
+        cases.append(case)
     unknown = sorted(set(WINE_HOSTILE_OUTCOMES) - set(cases))
     if unknown:
         raise Failure(f"expected outcomes of cases that do not exist: {unknown}")
@@ -675,6 +777,7 @@ def cmd_hostile_containers(ctx):
           f"known to hang), {HOSTILE_MEMORY_LIMIT >> 20} MiB committed")
     rows, failures = [], []
     started = time.monotonic()
+    slowest = (0.0, None)  # processor time and case, of the runs not known to hang
     for case in cases:
         path = cases_dir / (case + ".mrk")
         file = case + ".mrk"
@@ -731,14 +834,19 @@ def cmd_hostile_containers(ctx):
                             "remove it from WINE_HOSTILE_OUTCOMES")
         peak = f"{dll_run.peak_kib / 1024:.0f} MiB" if dll_run.peak_kib else "?"
         mark = "" if dll == str(native) else ("known" if why is not None else "DIFFERS")
-        rows.append((case, str(native), portable, str(dll), com, f"{dll_run.seconds:.2f} s", peak, mark))
+        if expected != "hang":
+            slowest = max(slowest, (dll_run.cpu_seconds, case), key=lambda pair: pair[0])
+        rows.append((case, str(native), portable, str(dll), com, f"{dll_run.seconds:.2f} s",
+                     f"{dll_run.cpu_seconds:.2f} s", peak, mark))
 
     header = ("case", "native", "portable reader", "DLL", "Wine's reader", "DLL time",
-              "DLL peak", "")
+              "DLL cpu", "DLL peak", "")
     widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
     for row in [header] + rows:
         print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
-    print(f"{len(rows)} cases in {time.monotonic() - started:.0f} s")
+    print(f"{len(rows)} cases in {time.monotonic() - started:.0f} s; of the cases not known to "
+          f"hang, {slowest[1]} took the DLL the most processor time: {slowest[0]:.2f} s "
+          f"(limit {HOSTILE_TIME_LIMIT} s)")
     reasons = {}
     for case, (_, why) in WINE_HOSTILE_OUTCOMES.items():
         reasons.setdefault(why, []).append(case)
@@ -747,6 +855,73 @@ def cmd_hostile_containers(ctx):
         print(f"- {', '.join(known)}: {why}")
     if failures:
         raise Failure("\n".join(failures))
+
+
+# -- the cost of the shapes under Wine ---------------------------------------
+
+SHAPE_COST_LIMIT = 120  # seconds for one run; a shape's larger sizes are left out after it
+
+
+def cmd_shape_costs(ctx):
+    """Not a test: measures how the time that the DLL takes under Wine grows
+    with the size of each shape of the hostile catalogue, beside the native
+    import's, and prints the table. What it says chose the sizes at which
+    hostile-containers gives the shapes to Wine (HOSTILE_SHAPES)."""
+    ctx.require_dll()
+    base = ctx.work / "shape-costs"
+    shutil.rmtree(base, ignore_errors=True)
+    base.mkdir(parents=True)
+    host = ctx.win_binary("lumerca-host.exe")
+    if not (ctx.prefix / "system.reg").is_file():
+        raise Failure(f"the Wine prefix {ctx.prefix} is not set up (test wine.setup)")
+    fractions = [eval_fraction(f) for f in (ctx.args.sizes or "1/16,1/8,1/4,1/2,1").split(",")]
+    shapes = [line.split("\t") for line in ctx.native(ctx.args.hostile, "--shapes").splitlines()]
+
+    # Wine's own start, to set the DLL's times against.
+    fixtures = ctx.fixtures(base / "fixtures")
+    starts = [LimitedRun([ctx.args.wine, host, win_path(fixtures / "blouse.mrk")],
+                         env=ctx.env(), timeout=SHAPE_COST_LIMIT) for _ in range(3)]
+    start = min(run.seconds for run in starts)
+    print(f"Wine's start and a Blouse conversion: {start:.2f} s, "
+          f"{min(run.cpu_seconds for run in starts):.2f} s of processor time (fastest of 3)")
+    print(f"limit {SHAPE_COST_LIMIT} s a run, {HOSTILE_MEMORY_LIMIT >> 20} MiB committed")
+    header = ("shape", "n", "input MB", "native s", "DLL", "DLL s", "less start", "ratio",
+              "DLL cpu s")
+    rows = []
+    for name, catalogue_n, _ in shapes:
+        previous = None
+        for fraction in fractions:
+            n = max(1, int(int(catalogue_n) * fraction))
+            path = base / f"{name}-{n}.mrk"
+            ctx.native(ctx.args.hostile, "--shape", name, n, path)
+            native_out = base / "native" / f"{name}-{n}"
+            native_out.mkdir(parents=True)
+            native_run = LimitedRun([ctx.args.native_convert, native_out, path],
+                                    timeout=SHAPE_COST_LIMIT)
+            native = ("hang" if native_run.timed_out else
+                      parse_host_output(native_run.stdout, native_run.stderr)[0])
+            ctx.clean_out_folder()
+            dll_run = LimitedRun([ctx.args.wine, host, win_path(path)], env=ctx.env(),
+                                 memory=HOSTILE_MEMORY_LIMIT, timeout=SHAPE_COST_LIMIT)
+            own = max(dll_run.seconds - start, 0.0)
+            ratio = f"{own / previous:.2f}" if previous and not dll_run.timed_out else "-"
+            rows.append((name, str(n), f"{path.stat().st_size / 1e6:.2f}",
+                         f"{native_run.seconds:.2f}", dll_run.host_outcome(),
+                         f"{dll_run.seconds:.2f}", f"{own:.2f}", ratio,
+                         f"{dll_run.cpu_seconds:.2f}"))
+            print("  ".join(rows[-1]), flush=True)
+            previous = own if own > 0 else None
+            if dll_run.timed_out:
+                break
+    print()
+    widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
+    for row in [header] + rows:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+
+
+def eval_fraction(text):
+    numerator, _, denominator = text.partition("/")
+    return int(numerator) / int(denominator or 1)
 
 
 # -- the PE image -----------------------------------------------------------
@@ -857,8 +1032,8 @@ def cmd_tool(ctx):
     files, a batch of several files with one that fails, --dump and --svg."""
     ctx.win_binary("lumerca-import.exe")
     emulated = "emulation" in ctx.runner()
-    if not ctx.args.native_tool:
-        raise Failure("no native lumerca-import (--native-tool)")
+    if not Path(ctx.args.native_tool).is_file():
+        raise Failure(f"no native lumerca-import at {ctx.args.native_tool} (--native-tool)")
     base = ctx.work / "tool"
     shutil.rmtree(base, ignore_errors=True)
     fixtures = ctx.fixtures(base / "fixtures")
@@ -1018,6 +1193,7 @@ def cmd_fault_checks(ctx):
 COMMANDS = {
     "setup": cmd_setup,
     "fault-checks": cmd_fault_checks,
+    "runner": cmd_runner,
     "convert": cmd_convert,
     "storage": cmd_storage,
     "storage-name-order": cmd_storage_name_order,
@@ -1029,27 +1205,48 @@ COMMANDS = {
     "x87-precision": cmd_x87_precision,
     "tool": cmd_tool,
     "fuzz-replay": cmd_fuzz_replay,
+    "shape-costs": cmd_shape_costs,
 }
 
 
 def main():
+    root = Path(__file__).resolve().parents[2]
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=sorted(COMMANDS))
     parser.add_argument("target", nargs="?", help="the fuzz target of fuzz-replay")
-    parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
-    parser.add_argument("--win-bin", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("--wine", required=True, help="scripts/wine")
+    parser.add_argument("--bits", type=int, choices=(32, 64), default=64)
+    # The defaults are the presets' build folders, as CTest passes them.
+    parser.add_argument("--build", default=str(root / "build"),
+                        help="the native build folder (default build/), for the defaults below")
+    parser.add_argument("--win-bin", help="default build-win32/bin or build-win64/bin")
+    parser.add_argument("--work", help="default BUILD/tests/wine/workBITS")
+    parser.add_argument("--prefix", help="default BUILD/tests/wine/prefix")
+    parser.add_argument("--wine", default=str(root / "scripts" / "wine"), help="scripts/wine")
     parser.add_argument("--objdump")
-    parser.add_argument("--fixtures")
-    parser.add_argument("--native-convert")
-    parser.add_argument("--native-list")
-    parser.add_argument("--native-tool")
-    parser.add_argument("--hostile")
-    parser.add_argument("--source", help="the source tree (fuzz corpora, examples)")
+    for option in ("fixtures", "native-convert", "native-list", "native-tool", "hostile"):
+        parser.add_argument(f"--{option}")
+    parser.add_argument("--source", default=str(root),
+                        help="the source tree (fuzz corpora, examples)")
+    parser.add_argument("--sizes", help="shape-costs: the sizes to measure, as fractions of each "
+                        "shape's size in the catalogue (default 1/16,1/8,1/4,1/2,1)")
     args = parser.parse_args()
+    build = Path(args.build)
+    bin_dir = build / "bin"
+    defaults = {
+        "win_bin": root / f"build-win{args.bits}" / "bin",
+        "work": build / "tests" / "wine" / f"work{args.bits}",
+        "prefix": build / "tests" / "wine" / "prefix",
+        "objdump": ("i686" if args.bits == 32 else "x86_64") + "-w64-mingw32-objdump",
+        "fixtures": bin_dir / "lumerca-wine-fixtures",
+        "native_convert": bin_dir / "lumerca-wine-native-convert",
+        "native_list": bin_dir / "lumerca-wine-stg-list",
+        "native_tool": bin_dir / "lumerca-import",
+        "hostile": bin_dir / "lumerca-wine-hostile",
+    }
+    for name, value in defaults.items():
+        if getattr(args, name) is None:
+            setattr(args, name, str(value))
     try:
         COMMANDS[args.command](Context(args))
     except Skip as skip:
