@@ -273,6 +273,33 @@ describe('the page', () => {
     await page.close();
   });
 
+  test('lists the sizes of the order, a long list folded until it is opened', async () => {
+    const page = await newPage();
+    const names = await fixtures();
+    for (const name of ['jacket.mrk', 'generated-sizes.mrk'].filter((n) => names.includes(n))) {
+      const dump = JSON.parse(execFileSync(TOOL, ['--dump', path.join(FIXTURES, name)],
+                                           {encoding: 'utf8', maxBuffer: 1 << 30}));
+      const numbers = dump.sizes.records.map((r) => String(r.SizeNumber));
+      await page.goto(`${server.url}index.html?open=fixtures/${name}`);
+      await settled(page);
+      const rows = () => page.$$eval('#sizes tbody tr', (trs) => trs.map((tr) => tr.dataset.size));
+      const list = () => page.$eval('#sizes', (t) => ({
+        open: t.closest('details').open, count: document.querySelector('[data-order="sizes"]').textContent,
+      }));
+      const folded = numbers.length > 100;
+      assert.deepEqual(await list(), {open: !folded, count: String(numbers.length)}, name);
+      if (folded) {
+        assert.deepEqual(await rows(), [], `${name}: no rows until the list is opened`);
+        await page.$eval('#sizes', (t) => { t.closest('details').open = true; });
+        await page.waitForFunction(() => document.querySelectorAll('#sizes tbody tr').length > 0, WAIT);
+      }
+      assert.deepEqual(await rows(), numbers, `${name}: one row per size, in order`);
+    }
+    assert.ok(names.includes('jacket.mrk'));
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   test('writes the name given and reads the code page chosen, as --name and --codepage do', async () => {
     const page = await newPage();
     await page.goto(`${server.url}index.html?open=fixtures/jacket.mrk`);

@@ -48,6 +48,7 @@ if [ -n "$bench" ] && [ -x "$bench" ]; then
   "$bench" --generate "$fixtures/generated-64.mrk" --seed 3 >/dev/null
   "$bench" --generate "$fixtures/generated-many.mrk" --seed 5 --pieces 2000 --sizes 40 --classes 60 \
     --croixes 800 --halfs 40 --cuts 600 --splits 60 >/dev/null
+  "$bench" --generate "$fixtures/generated-sizes.mrk" --seed 7 --sizes 150 --croixes 300 --pieces 300 >/dev/null
 fi
 
 cd "$work"
