@@ -3,6 +3,8 @@
 
 #include <lumerca/picture.h>
 
+#include "entry/marker_data.h"
+#include "model/index.h"
 #include "output/float_text.h"
 
 #include <lumerca/marker.h>
@@ -124,6 +126,20 @@ void AddCuts(Scene& scene, const Piece& piece) {
   }
 }
 
+// The cut lines of all pieces, at most: those that a piece's record holds.
+std::size_t CutLinesHeld(const Marker& m) {
+  const detail::MarkerData& data = detail::MarkerData::Of(m);
+  if (!data.index) return 0;
+  std::size_t lines = 0;
+  for (std::size_t j = 0; j < data.model.m_pieces.GetSize(); ++j) {
+    const std::int32_t element = data.index->FirstSplit(j);
+    if (element < 0) continue;
+    const model::CSplits::CElement& e = data.model.m_splits.Elements[static_cast<std::size_t>(element)];
+    lines += std::min(model::CutLineCount(e), e.Splits.GetSize());
+  }
+  return lines;
+}
+
 Scene MakeScene(const Marker& m, std::size_t size_count) {
   Scene scene;
   const std::size_t piece_count = m.PieceCount();
@@ -132,6 +148,9 @@ Scene MakeScene(const Marker& m, std::size_t size_count) {
   scene.width = static_cast<double>(m.Header().Width);
   if (std::isfinite(scene.width)) scene.bounds.Add(0, scene.width);
   scene.boxes.reserve(piece_count);
+  // Made once at its size: a large marker's list of cut lines grown step by
+  // step would take twice the memory, all of it new.
+  scene.cuts.reserve(CutLinesHeld(m));
   for (std::size_t j = 0; j < piece_count; ++j) {
     const Piece piece = m.PieceAt(j);
     AddBox(scene, piece, m.CodePage());
