@@ -348,6 +348,9 @@ void Draw(Session& s) {
   const lumerca::Picture& p = s.picture;
   s.boxes.reserve(4 * p.boxes.size());
   s.labels.reserve(3 * p.boxes.size());
+  s.fills.reserve(p.boxes.size());
+  s.box_pieces.reserve(p.boxes.size());
+  s.halfs.reserve(p.boxes.size());
   for (const lumerca::PictureBox& b : p.boxes) {
     s.boxes.insert(s.boxes.end(), {static_cast<float>(b.x), static_cast<float>(b.y),
                                    static_cast<float>(b.width), static_cast<float>(b.height)});
@@ -358,6 +361,7 @@ void Draw(Session& s) {
     s.halfs.push_back(b.half ? 1 : 0);
   }
   s.cuts.reserve(4 * p.cuts.size());
+  s.cut_pieces.reserve(p.cuts.size());
   for (const lumerca::PictureCut& c : p.cuts) {
     s.cuts.insert(s.cuts.end(), {static_cast<float>(c.x1), static_cast<float>(c.y1),
                                  static_cast<float>(c.x2), static_cast<float>(c.y2)});

@@ -86,6 +86,10 @@ function files(session) {
 async function open(message) {
   const {id, source, codePage, salvage} = message;
   await loadTables(codePage);
+  // A marker read again (salvage, another code page) first frees what it was
+  // read as: the memory serves the new reading.
+  if (sessions.has(id)) lib._lm_close(sessions.get(id));
+  sessions.delete(id);
   // The bytes go straight into the library's memory, as they are read.
   const size = source.size;
   const pointer = lib._malloc(Math.max(size, 1));
@@ -110,8 +114,6 @@ async function open(message) {
     lib._free(pointer);
   }
   if (session === 0) throw new Error('memory ran out');
-  // A marker read again (salvage, another code page) replaces what it was.
-  if (sessions.has(id)) lib._lm_close(sessions.get(id));
   sessions.set(id, session);
   const read = performance.now();
   postMessage({type: 'progress', id, stage: 'writing'});
