@@ -210,6 +210,12 @@
 
   // ---------------------------------------------------------------- what a marker shows
 
+  // 17942439 as "17,942,439" (toLocaleString's first call loads the locale
+  // data, a tenth of a second while the page draws).
+  function grouped(count) {
+    return String(count).replace(/\B(?=(\d{3})+$)/g, ',');
+  }
+
   function number(value, digits) {
     if (typeof value === 'string') return value;  // "inf", "-inf", "nan"
     return value.toFixed(digits);
@@ -331,11 +337,8 @@
       const pre = ui.files.querySelector(`[data-file="${name}"]`);
       const details = pre.closest('details');
       const link = ui.files.querySelector(`[data-download="${name}"]`);
-      if (!marker.urls[name]) marker.urls[name] = URL.createObjectURL(file.blob);
       link.download = name;
-      link.href = marker.urls[name];
-      link.dataset.ready = 'true';
-      ui.files.querySelector(`[data-size="${name}"]`).textContent = `${file.blob.size.toLocaleString('en')} bytes`;
+      ui.files.querySelector(`[data-size="${name}"]`).textContent = `${grouped(file.blob.size)} bytes`;
       const shows = () => pre.dataset.markerId === String(marker.id) && marker.files && marker.files[name] === file;
       const fill = async () => {
         if (shows() && pre.dataset.filled !== 'false') return;
@@ -348,6 +351,21 @@
       pre.dataset.filled = 'false';
       pre.dataset.markerId = String(marker.id);
       pre.textContent = '';
+      // The download's address once the page is idle: making it for a large
+      // file holds the page up while the browser takes the file's bytes.
+      const offer = () => {
+        if (!shows()) return;
+        if (!marker.urls[name]) marker.urls[name] = URL.createObjectURL(file.blob);
+        link.href = marker.urls[name];
+        link.dataset.ready = 'true';
+      };
+      if (marker.urls[name]) {
+        offer();
+      } else {
+        link.removeAttribute('href');
+        link.dataset.ready = 'false';
+        requestIdleCallback(offer, {timeout: 2000});
+      }
       if (file.text.size <= LARGE_TEXT) {
         details.open = true;
         fill();
