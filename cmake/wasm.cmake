@@ -13,8 +13,19 @@
 # WebAssembly's own exception handling (which current browsers have) rather
 # than emscripten's JavaScript one: no call that may throw goes out through
 # JavaScript and back, and the code is a third smaller.
-add_compile_options(-fwasm-exceptions)
-add_link_options(-fwasm-exceptions)
+# LUMERCA_WASM_EXCEPTIONS=js builds emscripten's kind instead, for browsers
+# without WebAssembly's (and to compare the two).
+set(LUMERCA_WASM_EXCEPTIONS wasm CACHE STRING "Exceptions in WebAssembly: wasm (its own) or js (emscripten's)")
+set_property(CACHE LUMERCA_WASM_EXCEPTIONS PROPERTY STRINGS wasm js)
+if(LUMERCA_WASM_EXCEPTIONS STREQUAL "wasm")
+  add_compile_options(-fwasm-exceptions)
+  add_link_options(-fwasm-exceptions)
+elseif(LUMERCA_WASM_EXCEPTIONS STREQUAL "js")
+  add_compile_options(-fexceptions)
+  add_link_options(-fexceptions)
+else()
+  message(FATAL_ERROR "LUMERCA_WASM_EXCEPTIONS is wasm or js, not ${LUMERCA_WASM_EXCEPTIONS}")
+endif()
 
 include(ExternalProject)
 set(lumerca_host_dir ${PROJECT_BINARY_DIR}/host)
