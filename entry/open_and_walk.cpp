@@ -22,7 +22,7 @@ bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& 
 
 std::unique_ptr<storage::Storage> OpenAndWalk(std::span<const std::byte> bytes, CMarker& model,
                                               WalkReport& report, std::string* why) {
-  std::unique_ptr<storage::Storage> root = storage::OpenCompoundFile(bytes, why);
+  std::unique_ptr<storage::Storage> root = storage::OpenCompoundFileInPlace(bytes, why);
   if (root) WalkStorage(model, *root, &report, LimitsFor(bytes.size()));
   return root;
 }

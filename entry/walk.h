@@ -108,8 +108,9 @@ constexpr WalkLimits LimitsFor(std::uint64_t file_size) { return {file_size / 12
 bool OpenAndWalk(const std::filesystem::path& file, CMarker& model, WalkReport& report,
                  std::string* why = nullptr, const std::function<void()>& opened = {});
 
-// The same for a compound file in memory, read by the portable reader; returns
-// the document (null when `bytes` is no compound file) for further reading.
+// The same for a compound file in memory, read by the portable reader where
+// it lies (the bytes must outlive the document); returns the document (null
+// when `bytes` is no compound file) for further reading.
 std::unique_ptr<storage::Storage> OpenAndWalk(std::span<const std::byte> bytes, CMarker& model,
                                               WalkReport& report, std::string* why = nullptr);
 

@@ -16,10 +16,14 @@
 // own that no documentation shows; half-up is what it does everywhere else.
 // Exact integer arithmetic covers 2^-19 <= x < 2^64 and 0 <= x < 4 * 10^-7,
 // where the result is zero; the values between and the larger ones take their
-// 17 digits from std::to_chars (correctly rounded, ties to even), with exact
-// ties detected and rounded up.
+// 17 digits from FormatScientific (std::to_chars, or the C library's exact
+// "%e" where the C++ library has no floating-point to_chars: correctly
+// rounded, ties to even), with exact ties detected and rounded up.
 
 #include "output/fixed_format.h"
+
+#include "output/float_text.h"
+#include "platform/bit_cast.h"
 
 #include <bit>
 #include <charconv>
@@ -86,7 +90,7 @@ constexpr std::uint64_t kImplicitBit = 0x0010000000000000ULL;
 constexpr std::uint64_t kQuietBit = 0x0008000000000000ULL;
 constexpr std::uint64_t kIndefinite = 0xFFF8000000000000ULL;
 // Below 4 * 10^-7 even the 17-digit rounding stays below 5 * 10^-7: zero.
-constexpr std::uint64_t kZeroBelow = std::bit_cast<std::uint64_t>(4e-7);
+constexpr std::uint64_t kZeroBelow = platform::bit_cast<std::uint64_t>(4e-7);
 
 constexpr char kPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -262,24 +266,24 @@ char* WriteSmall(char* out, std::uint64_t m, unsigned s) {
   return WriteMillionths(out, units);
 }
 
-// Any finite x >= 4 * 10^-7: the 17 digits from std::to_chars.
+// Any finite x >= 4 * 10^-7: the 17 digits from FormatScientific.
 char* WriteGeneral(char* out, double x, std::uint64_t m, int e) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof(text), x, std::chars_format::scientific, 16);
+  char text[kFloatTextMaxChars];
+  const char* const text_end = FormatScientific(text, x, 16);
   // "d.dddddddddddddddde+dd": 17 digits, then the exponent.
   std::uint64_t digits = static_cast<std::uint64_t>(text[0] - '0');
   for (int i = 2; i < 18; ++i) digits = digits * 10 + static_cast<std::uint64_t>(text[i] - '0');
   int exponent = 0;
-  std::from_chars(text + 19 + (text[19] == '+' ? 1 : 0), result.ptr, exponent);
+  std::from_chars(text + 19 + (text[19] == '+' ? 1 : 0), text_end, exponent);
   int count = exponent + 1;  // N
 
   // m * 2^e with m odd has exactly -e decimals when e < 0, the last a 5: an
   // exact tie at the 17th digit when those decimals end at digit 18. Then
-  // to_chars rounded to even, and the 18 exact digits are rounded up here.
+  // FormatScientific rounded to even, and the 18 exact digits are rounded up here.
   const int zeros = std::countr_zero(m);
   const int decimals = -(e + zeros);
   if (decimals >= 1 && decimals == 18 - count) {
-    std::to_chars(text, text + sizeof(text), x, std::chars_format::scientific, 17);
+    FormatScientific(text, x, 17);
     digits = static_cast<std::uint64_t>(text[0] - '0');
     for (int i = 2; i < 18; ++i) digits = digits * 10 + static_cast<std::uint64_t>(text[i] - '0');
     if (++digits == kPow10[17]) {
@@ -298,7 +302,7 @@ char* WriteGeneral(char* out, double x, std::uint64_t m, int e) {
 }  // namespace
 
 char* FormatFixed(char* out, double value) {
-  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto bits = platform::bit_cast<std::uint64_t>(value);
   if ((bits & kSignBit) != 0) *out++ = '-';
   const std::uint64_t magnitude = bits & ~kSignBit;
   const auto biased = static_cast<int>(magnitude >> 52);
@@ -314,7 +318,7 @@ char* FormatFixed(char* out, double value) {
     if (s <= 19 && (m >> s) >= kPow10[10]) return WriteLargeFraction(out, m, s);
     return WriteSmall(out, m, s);
   }
-  return WriteGeneral(out, std::bit_cast<double>(magnitude), m, e);
+  return WriteGeneral(out, platform::bit_cast<double>(magnitude), m, e);
 }
 
 }  // namespace lumerca::output

@@ -44,7 +44,7 @@ void CPrintfFile::Grow(std::size_t size) {
   const std::size_t capacity = static_cast<std::size_t>(limit_ - buffer_.get());
   // A chunk and the longest line of numbers fit without growing again.
   const std::size_t wanted = std::max({used + size, 2 * capacity, kChunkSize + 4096});
-  auto grown = std::make_unique_for_overwrite<char[]>(wanted);
+  std::unique_ptr<char[]> grown(new char[wanted]);  // not zeroed: it is written over
   if (used != 0) std::memcpy(grown.get(), buffer_.get(), used);
   buffer_ = std::move(grown);
   cursor_ = buffer_.get() + used;

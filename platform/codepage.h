@@ -157,4 +157,13 @@ const CodePage& CurrentCodePage();
 // the code page's default character where they have no mapping.
 std::string AnsiToUtf8(std::string_view bytes, unsigned code_page);
 
+#ifndef _WIN32
+// The code pages that CodePage::Find knows here (on Windows: any the system has).
+std::vector<unsigned> KnownCodePages();
+
+// Each byte as the character of its value (what AnsiToUtf8 gives for a code
+// page that is not known).
+std::string Latin1ToUtf8(std::string_view bytes);
+#endif
+
 }  // namespace lumerca::platform

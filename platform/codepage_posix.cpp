@@ -1,10 +1,8 @@
-// The ANSI code page on systems other than Windows: a setting of the process
-// (1252 unless lumerca::SetAnsiCodePage changes it), with the tables of each
-// code page built once from ICU's converters.
+// The code pages on systems other than Windows: the tables of each code page
+// built once from ICU's converters. (The process's setting of the ANSI code
+// page is in codepage_ansi_posix.cpp.)
 
 #include "platform/codepage.h"
-
-#include <lumerca/marker.h>
 
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
@@ -13,7 +11,6 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
-#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -52,8 +49,6 @@ constexpr Supported kSupported[] = {
     {1258, "windows-1258", {}},
 };
 constexpr std::size_t kSupportedCount = sizeof(kSupported) / sizeof(kSupported[0]);
-
-std::atomic<unsigned> g_ansi_code_page{1252};
 
 // One ICU converter that reports every unmappable byte sequence or character
 // instead of substituting it, and uses round-trip mappings only.
@@ -169,21 +164,6 @@ const Supported* FindSupported(unsigned id) {
   return nullptr;
 }
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
-      out.push_back(c);
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
-      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-    }
-  }
-  return out;
-}
-
 // Every byte sequence without a mapping becomes U+FFFD. (ICU's own
 // substitute for an unmapped single byte is U+001A, a control character that
 // XML does not allow.)
@@ -227,6 +207,12 @@ std::string AnsiToUtf8(std::string_view bytes, unsigned code_page) {
   return out;
 }
 
+std::vector<unsigned> KnownCodePages() {
+  std::vector<unsigned> ids;
+  for (const Supported& supported : kSupported) ids.push_back(supported.id);
+  return ids;
+}
+
 const CodePage* CodePage::Find(unsigned id) {
   static std::array<Slot, kSupportedCount> slots;
   for (std::size_t i = 0; i < kSupportedCount; ++i) {
@@ -238,29 +224,4 @@ const CodePage* CodePage::Find(unsigned id) {
   return nullptr;
 }
 
-const CodePage& CurrentCodePage() {
-  const unsigned id = g_ansi_code_page.load(std::memory_order_acquire);
-  if (const CodePage* page = CodePage::Find(id)) return *page;
-  static const std::unique_ptr<CodePage> fallback = CodePage::AsciiOnly(1252, false);
-  return *fallback;
-}
-
 }  // namespace lumerca::platform
-
-namespace lumerca {
-
-unsigned AnsiCodePage() noexcept {
-  return platform::g_ansi_code_page.load(std::memory_order_acquire);
-}
-
-bool SetAnsiCodePage(unsigned code_page) noexcept {
-  try {
-    if (platform::CodePage::Find(code_page) == nullptr) return false;
-  } catch (...) {
-    return false;
-  }
-  platform::g_ansi_code_page.store(code_page, std::memory_order_release);
-  return true;
-}
-
-}  // namespace lumerca

@@ -225,7 +225,8 @@ public:
 
   std::string RandomId() override {
     std::uint64_t bits = 0;
-    if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+    // getentropy rather than getrandom: WebAssembly's C library has only it.
+    if (::getentropy(&bits, sizeof bits) != 0) {
       std::random_device device;
       bits = (static_cast<std::uint64_t>(device()) << 32) ^ device();
     }

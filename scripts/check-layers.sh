@@ -8,6 +8,7 @@
 #   entry/     includes anything of the library
 #   include/   the public headers include nothing of the folders
 #   tools/     the front doors include only the public headers and tools/
+#   web/       the page's binding includes only the public headers
 #   python/    the Python binding includes only the public headers and python/
 # Every folder may include the public headers <lumerca/...>. Prints each
 # offending include as FILE:LINE: #include "..." (layer rule) and exits 1
@@ -30,17 +31,18 @@ allowed() {
     entry) echo "entry output readers model storage platform" ;;
     include) echo "" ;;
     tools) echo "tools" ;;
+    web) echo "" ;;
     python) echo "python" ;;
   esac
 }
 
 status=0
-for layer in platform storage model readers output entry include tools python; do
+for layer in platform storage model readers output entry include tools web python; do
   [ -d "$layer" ] || continue
   ok=$(allowed "$layer")
   # Includes of "folder/file.h" (or <folder/file.h>) for a folder of the project.
   find "$layer" -type f \( -name '*.h' -o -name '*.cpp' \) | sort | while read -r file; do
-    grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<](storage|platform|model|readers|output|entry|tools|include|python)/' "$file" |
+    grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<](storage|platform|model|readers|output|entry|tools|include|web|python)/' "$file" |
     while IFS= read -r line; do
       target=$(printf '%s\n' "$line" | sed 's/^[^"<]*["<]\([^">]*\)[">].*/\1/')
       fine=no

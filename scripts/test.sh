@@ -79,6 +79,7 @@ for preset in win32 win64; do
 done
 
 stage "native build"
+./scripts/test-wasm.sh --build  # the page, whose browser tests run with the native suite
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 

@@ -246,8 +246,10 @@ private:
 class File {
 public:
   // Null when the bytes are not a valid compound file; `why` then says what
-  // is wrong.
+  // is wrong. The first keeps the bytes; the second reads the caller's,
+  // which must outlive the file.
   static std::shared_ptr<const File> Load(std::vector<std::byte> bytes, std::string& why);
+  static std::shared_ptr<const File> Load(Bytes bytes, std::string& why);
 
   std::size_t EntryCount() const { return entries_.size(); }
   bool IsEntry(std::uint32_t id) const { return id < entries_.size(); }
@@ -266,6 +268,8 @@ public:
   Allowance& DescentSteps() const { return descent_steps_; }
 
 private:
+  // Reads the header, the tables and the directory of bytes_.
+  bool Parse(std::string& why);
   bool ParseHeader(Header& header, std::string& why) const;
   std::uint32_t SectorWord(std::uint32_t sector, std::size_t index) const;
   std::string SectorProblem(std::uint32_t sector) const;
@@ -277,7 +281,8 @@ private:
   Layout RegularLayout(std::uint32_t start, std::uint64_t size) const;
   Layout MiniLayout(std::uint32_t start, std::uint64_t size) const;
 
-  std::vector<std::byte> bytes_;
+  std::vector<std::byte> owned_;  // the bytes, where the file keeps them
+  Bytes bytes_;
   int version_ = 3;
   std::uint32_t sector_shift_ = 9;
   std::uint32_t sector_size_ = 512;
@@ -547,19 +552,30 @@ void File::AssignParents() {
 
 std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes, std::string& why) {
   auto file = std::make_shared<File>();
-  file->bytes_ = std::move(bytes);
-  Header header;
-  if (!file->ParseHeader(header, why)) return nullptr;
+  file->owned_ = std::move(bytes);
+  file->bytes_ = file->owned_;
+  return file->Parse(why) ? file : nullptr;
+}
 
-  file->version_ = header.major_version;
-  file->sector_shift_ = header.sector_shift;
-  file->sector_size_ = 1U << header.sector_shift;
-  const std::uint64_t size = file->bytes_.size();
-  if (size > file->sector_size_)
-    file->sector_count_ = std::min<std::uint64_t>(CeilDiv(size - file->sector_size_, file->sector_size_),
+std::shared_ptr<const File> File::Load(Bytes bytes, std::string& why) {
+  auto file = std::make_shared<File>();
+  file->bytes_ = bytes;
+  return file->Parse(why) ? file : nullptr;
+}
+
+bool File::Parse(std::string& why) {
+  Header header;
+  if (!ParseHeader(header, why)) return false;
+
+  version_ = header.major_version;
+  sector_shift_ = header.sector_shift;
+  sector_size_ = 1U << header.sector_shift;
+  const std::uint64_t size = bytes_.size();
+  if (size > sector_size_)
+    sector_count_ = std::min<std::uint64_t>(CeilDiv(size - sector_size_, sector_size_),
                                                   std::uint64_t{kMaxRegularSector} + 1);
   // Each table fits in the file: a count above the sectors there is damage.
-  const std::uint64_t sectors = file->sector_count_;
+  const std::uint64_t sectors = sector_count_;
   const std::pair<std::uint32_t, const char*> counts[] = {
       {header.fat_sector_count, "FAT"},
       {header.mini_fat_sector_count, "mini FAT"},
@@ -569,22 +585,22 @@ std::shared_ptr<const File> File::Load(std::vector<std::byte> bytes, std::string
     if (count > sectors) {
       why = "compound-file header: " + std::to_string(count) + " " + table +
             " sectors declared, but the file holds " + Sectors(sectors) + " of " +
-            std::to_string(file->sector_size_) + " bytes";
-      if (size % file->sector_size_ != 0 || count < 2 * sectors + 16) why += ": the file may be truncated";
-      return nullptr;
+            std::to_string(sector_size_) + " bytes";
+      if (size % sector_size_ != 0 || count < 2 * sectors + 16) why += ": the file may be truncated";
+      return false;
     }
   }
 
-  if (!file->LoadFat(header, why)) return nullptr;
-  file->LoadMiniFat(header);
-  if (!file->LoadDirectory(header, why)) return nullptr;
-  file->AssignParents();
-  const std::uint64_t tree_steps = kTreeStepsPerEntry * file->entries_.size() + kTreeStepsBase;
-  file->order_steps_.Reset(tree_steps);
-  file->descent_steps_.Reset(tree_steps);
-  const DirectoryEntry& root = file->entries_[0];
-  file->mini_stream_ = file->RegularLayout(root.start, file->StreamSize(root));
-  return file;
+  if (!LoadFat(header, why)) return false;
+  LoadMiniFat(header);
+  if (!LoadDirectory(header, why)) return false;
+  AssignParents();
+  const std::uint64_t tree_steps = kTreeStepsPerEntry * entries_.size() + kTreeStepsBase;
+  order_steps_.Reset(tree_steps);
+  descent_steps_.Reset(tree_steps);
+  const DirectoryEntry& root = entries_[0];
+  mini_stream_ = RegularLayout(root.start, StreamSize(root));
+  return true;
 }
 
 // A chain of whole sectors, cut where it breaks and where the file ends.
@@ -895,14 +911,28 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std::string* why) {
-  std::string reason;
-  std::shared_ptr<const File> file = File::Load(std::vector<std::byte>(bytes.begin(), bytes.end()), reason);
+namespace {
+
+std::unique_ptr<Storage> Opened(std::shared_ptr<const File> file, std::string& reason, std::string* why) {
   if (!file) {
     if (why) *why = std::move(reason);
     return nullptr;
   }
   return std::make_unique<CompoundStorage>(std::move(file), 0);
+}
+
+}  // namespace
+
+std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std::string* why) {
+  std::string reason;
+  std::shared_ptr<const File> file = File::Load(std::vector<std::byte>(bytes.begin(), bytes.end()), reason);
+  return Opened(std::move(file), reason, why);
+}
+
+std::unique_ptr<Storage> OpenCompoundFileInPlace(std::span<const std::byte> bytes, std::string* why) {
+  std::string reason;
+  std::shared_ptr<const File> file = File::Load(Bytes(bytes), reason);
+  return Opened(std::move(file), reason, why);
 }
 
 std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std::string* why,

@@ -25,6 +25,10 @@ std::unique_ptr<Storage> OpenCompoundFile(const std::filesystem::path& path, std
 // Same, over bytes already in memory (copied).
 std::unique_ptr<Storage> OpenCompoundFile(std::span<const std::byte> bytes, std::string* why = nullptr);
 
+// Same, over bytes read where they are, without a copy: they must outlive the
+// storage and everything opened from it.
+std::unique_ptr<Storage> OpenCompoundFileInPlace(std::span<const std::byte> bytes, std::string* why = nullptr);
+
 // What bytes that are not a compound file look like: "the file is empty",
 // "it looks like a PDF document", "it holds text: \"...\"", or its first bytes
 // in hex.

@@ -6,7 +6,7 @@ set -u
 script=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree/model" "$tree/readers" "$tree/output" "$tree/entry" "$tree/tools" "$tree/include/lumerca" \
+mkdir -p "$tree/model" "$tree/readers" "$tree/output" "$tree/entry" "$tree/tools" "$tree/include/lumerca" "$tree/web" \
   "$tree/python/binding"
 plant() { printf '#include %s\n' "$2" >"$tree/$1"; }
 # Allowed.
@@ -17,6 +17,7 @@ plant output/a.cpp '"model/index.h"'
 plant entry/a.cpp '"readers/tables.h"'
 plant tools/a.cpp '<lumerca/marker.h>'
 plant tools/b.cpp '"tools/dump.h"'
+plant web/a.cpp '<lumerca/picture.h>'
 plant python/binding/a.cpp '<lumerca/model.h>'
 # Not allowed.
 plant model/c.h '"readers/primitives.h"'
@@ -24,12 +25,15 @@ plant output/b.cpp '"readers/tables.h"'
 plant tools/c.cpp '"entry/walk.h"'
 plant tools/d.cpp '<model/marker.h>'
 plant include/lumerca/x.h '"platform/codepage.h"'
+plant web/b.cpp '"entry/marker_data.h"'
+plant web/c.cpp '"tools/svg.h"'
 plant python/binding/b.cpp '"entry/marker_data.h"'
 plant python/binding/c.cpp '"tools/convert.h"'
 
 out=$(sh "$script" "$tree")
 status=$?
-expected="model/c.h output/b.cpp tools/c.cpp tools/d.cpp include/lumerca/x.h python/binding/b.cpp python/binding/c.cpp"
+expected="model/c.h output/b.cpp tools/c.cpp tools/d.cpp include/lumerca/x.h web/b.cpp web/c.cpp python/binding/b.cpp \
+  python/binding/c.cpp"
 named=$(printf '%s\n' "$out" | sed -n 's/^\([^:]*\):1: #include.*/\1/p' | sort | tr '\n' ' ')
 want=$(printf '%s\n' $expected | sort | tr '\n' ' ')
 if [ "$status" -ne 1 ] || [ "$named" != "$want" ]; then

@@ -74,7 +74,8 @@ TEST(CSplits, TwoSplitsOf49Bytes) {
   EXPECT_EQ(s1.Offset, 0.0);
   EXPECT_EQ(s1.Kind, 1);
 
-  EXPECT_EQ(stream.reads(), Reads({1, 2, 2, 4, 4, 4, 4, 2, 2, 2, 4, 4, 4, 4, 2, 2, 2}));
+  // The header field by field, the splits with one read.
+  EXPECT_EQ(stream.reads(), Reads({1, 2, 2, 44}));
 }
 
 TEST(CSplits, OffsetCodes) {
@@ -194,7 +195,7 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
     EXPECT_EQ(read.declared_records, c.declared_records);
     EXPECT_EQ(read.declared, 5u + 22u * static_cast<std::uint64_t>(c.declared_records));
     EXPECT_EQ(read.arrived, c.bytes.size());
-    EXPECT_LE(stream.reads().size(), 3u + 7u * (c.a1.size() + 1u));  // none past the end
+    EXPECT_LE(stream.reads().size(), 4u);  // the header and one block: none past the end
     ASSERT_EQ(splits.Elements.GetSize(), c.added ? 1u : 0u);
     if (!c.added) continue;
     const CSplits::CElement& e = splits.Elements[0];
@@ -202,6 +203,61 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
     EXPECT_EQ(e.PieceIndex, 1);
     ASSERT_EQ(e.Splits.GetSize(), c.a1.size());
     for (std::size_t i = 0; i < c.a1.size(); ++i) EXPECT_EQ(e.Splits[i].A1, c.a1[i]);
+  }
+}
+
+// Hundreds of splits: read in blocks of 256, every split in its place, and
+// the first block that comes back short ends the reading where it ended, in
+// a block or between two.
+TEST(CSplits, SplitsInBlocks) {
+  std::vector<SplitSpec> specs;
+  for (int i = 0; i < 600; ++i) {
+    specs.push_back({static_cast<float>(i), static_cast<float>(-i), 0.5f, 0.25f,
+                     static_cast<std::uint16_t>(16256 + i), static_cast<std::uint16_t>(i % 3),
+                     static_cast<std::uint16_t>(i)});
+  }
+  const ByteVector whole = testing::CutsStream(specs);
+  struct Case {
+    const char* what;
+    std::size_t bytes;  // of the stream that arrive
+    std::size_t kept;
+    Reads reads;
+  };
+  const std::uint32_t block = 256 * 22;
+  const Case cases[] = {
+      {"all of them", whole.size(), 600, {1, 2, 2, block, block, 88 * 22}},
+      {"cut in the second block, inside a split", 5 + 300 * 22 + 10, 300, {1, 2, 2, block, block}},
+      {"cut where the second block begins", 5 + 256 * 22, 256, {1, 2, 2, block, block}},
+      {"cut in the first split", 5 + 7, 0, {1, 2, 2, block}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CSplits splits;
+    MemoryStream stream(whole, c.bytes);
+    const StreamRead read = ReadStream(splits, stream, static_cast<std::uint32_t>(whole.size()), u"9.CUTS");
+    EXPECT_EQ(read.outcome, c.kept == 600 ? ReadOutcome::Read : ReadOutcome::Short);
+    EXPECT_EQ(read.arrived, c.bytes);
+    EXPECT_EQ(read.kept_records, static_cast<std::int64_t>(c.kept));
+    if (c.kept < 600) {
+      EXPECT_STREQ(read.place, "cut line");
+      EXPECT_EQ(read.place_index, static_cast<std::int64_t>(c.kept));
+    }
+    EXPECT_EQ(stream.reads(), c.reads);
+    ASSERT_EQ(splits.Elements.GetSize(), 1u);
+    const CSplits::CElement& e = splits.Elements[0];
+    EXPECT_EQ(e.SplitCount, static_cast<std::int16_t>(c.kept));
+    ASSERT_EQ(e.Splits.GetSize(), c.kept);
+    for (std::size_t i = 0; i < c.kept; ++i) {
+      const auto& s = e.Splits[i];
+      ASSERT_EQ(s.A1, static_cast<float>(i)) << i;
+      ASSERT_EQ(s.B1, -static_cast<float>(i)) << i;
+      ASSERT_EQ(s.A2, 0.5f) << i;
+      ASSERT_EQ(s.B2, 0.25f) << i;
+      ASSERT_EQ(s.OffsetCode, 16256 + i) << i;
+      ASSERT_EQ(s.Offset, DecodeOffset(static_cast<std::uint16_t>(16256 + i))) << i;
+      ASSERT_EQ(s.Kind, i % 3) << i;
+      ASSERT_EQ(s.Raw5, i) << i;
+    }
   }
 }
 

@@ -290,6 +290,30 @@ TEST(CompoundFile, ReadsMinimalVersion3) {
   EXPECT_EQ(ReadAll(*big, 1), Expected(BigByte, 4096));
 }
 
+// Opened in place, a file reads the caller's bytes where they lie (a stream
+// sees what they hold when it is read); opened as a copy, it no longer
+// depends on them. Both list and read alike.
+TEST(CompoundFile, InPlaceReadsTheCallersBytesAndTheCopyDoesNot) {
+  Bytes bytes = MinimalV3();
+  auto copied = OpenCompoundFile(std::as_bytes(std::span(bytes)));
+  auto in_place = OpenCompoundFileInPlace(std::as_bytes(std::span(bytes)));
+  ASSERT_TRUE(copied);
+  ASSERT_TRUE(in_place);
+  EXPECT_EQ(Names(*in_place), Names(*copied));
+  auto small = in_place->OpenStream(u"Small");
+  ASSERT_TRUE(small);
+  EXPECT_EQ(ReadAll(*small), Expected(SmallByte, 100));
+
+  // The small stream's bytes (in the mini stream, at sector 3) change.
+  for (std::size_t i = 0; i < 100; ++i) bytes[Sector(3) + i] ^= 0xFF;
+  auto again = in_place->OpenStream(u"Small");
+  ASSERT_TRUE(again);
+  EXPECT_NE(ReadAll(*again), Expected(SmallByte, 100));
+  auto from_copy = copied->OpenStream(u"Small");
+  ASSERT_TRUE(from_copy);
+  EXPECT_EQ(ReadAll(*from_copy), Expected(SmallByte, 100));
+}
+
 TEST(CompoundFile, OpensFromPathAndDocument) {
   const Bytes file = MinimalV3();
   const auto path = std::filesystem::temp_directory_path() / "lumerca_storage_compound_test.cfb";

@@ -1,6 +1,7 @@
 #pragma once
 
-// The marker picture: the marker drawn as a person would look at it, as SVG.
+// The marker picture of lumerca-import --svg: the library's picture of the
+// marker (<lumerca/picture.h>) written as SVG.
 
 #include <lumerca/model.h>
 
@@ -16,15 +17,8 @@ struct SvgCounts {
   std::size_t left_out = 0;   // pieces or cut lines with a coordinate that is not finite
 };
 
-// Draws `marker`: a frame as wide as the marker (Width, the second
-// coordinate, upwards) and as long as its pieces reach (the first
-// coordinate, to the right); each piece as its box at its centre with its
-// extent, filled with the colour of its size and labelled with its class
-// name (decoded from the ANSI code page); half pieces dashed and paler; the
-// cut lines of each piece moved sideways exactly as the position file moves
-// them, drawn from the piece's placement; and a legend of the sizes. Each
-// piece box carries data-piece (its index), each cut line data-piece and
-// data-line (A1 B1 A2 B2 after the shift, as the position file writes them).
+// Writes the picture of `marker` (lumerca::DrawMarker, lumerca::PictureSvg)
+// and says what it drew.
 SvgCounts WriteSvg(std::ostream& out, const Marker& marker);
 
 }  // namespace lumerca::tools
