@@ -41,6 +41,9 @@ def archive(tmp_path_factory, hostile_dir, fixtures_dir):
     for name in ("a.mrk", "csvimprt.txt.mrk", "x.mrk", ".mrk", "x/x.mrk"):
         shutil.copy(marker, clash / name)
     (clash / "a.txt").write_text("Pieces for Monday\n")
+    # Folders where every file fails, one below the other: none is left.
+    (clash / "bad" / "deeper").mkdir(parents=True)
+    (clash / "bad" / "deeper" / "notes.txt").write_text("Pieces for Tuesday\n")
     (clash / "empty.mrk").write_bytes(b"")
     (clash / "nothing-here").mkdir()
     # A name that is not UTF-8, and links: one inside the tree (followed), one
