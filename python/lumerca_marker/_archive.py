@@ -98,7 +98,8 @@ def convert_archive(inputs: Union[PathLike, Iterable[PathLike]], out: PathLike, 
     not imported), warnings (int64), reason, milliseconds (float64). Its
     attrs["notes"] lists what the listing passed over (links not followed,
     out when it lies inside a folder given). A file that fails does not
-    raise: its row says why. Raises OutputFailedError when out cannot be
+    raise: its row says why. Interrupted (KeyboardInterrupt), no further
+    file starts and the exception goes on; every pair written is whole. Raises OutputFailedError when out cannot be
     made, MemoryError, ValueError (a code page that is not supported).
     """
     _check_code_page(code_page)
@@ -124,8 +125,13 @@ def convert_archive(inputs: Union[PathLike, Iterable[PathLike]], out: PathLike, 
             futures = client.map(_convert_batch, batches, name=name_bytes,
                                  code_page=code_page, salvage=salvage, pure=False,
                                  key="lumerca-convert")
-            for batch in client.gather(futures):
-                rows.extend(batch)
+            try:
+                for batch in client.gather(futures):
+                    rows.extend(batch)
+            except BaseException:
+                # Interrupted, or the cluster failed: no further task starts.
+                client.cancel(futures)
+                raise
         else:
             if jobs is None:
                 jobs = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
@@ -136,10 +142,15 @@ def convert_archive(inputs: Union[PathLike, Iterable[PathLike]], out: PathLike, 
                 for batch in batches:
                     rows.extend(_convert_batch(batch, name_bytes, code_page, salvage))
             else:
-                with ThreadPoolExecutor(max_workers=jobs) as pool:
+                pool = ThreadPoolExecutor(max_workers=jobs)
+                try:
                     for batch in pool.map(_convert_batch, batches, [name_bytes] * len(batches),
                                           [code_page] * len(batches), [salvage] * len(batches)):
                         rows.extend(batch)
+                finally:
+                    # Interrupted (Ctrl-C): no further file starts, the ones
+                    # running finish.
+                    pool.shutdown(wait=True, cancel_futures=True)
     finally:
         # The folders made for files not imported, then out (when made here),
         # when they are left empty.
