@@ -43,6 +43,7 @@ set(lumerca_output_sources
   output/printf_file.cpp)
 
 set(lumerca_entry_sources
+  entry/archive.cpp
   entry/import.cpp
   entry/library_info.cpp
   entry/marker_view.cpp

@@ -1,13 +1,13 @@
 #include "tools/batch.h"
 
-#include "tools/convert.h"
 #include "tools/escape.h"
 #include "tools/exit_status.h"
-#include "tools/inputs.h"
 #include "tools/ordered_pool.h"
 #include "tools/progress.h"
 #include "tools/report.h"
 #include "tools/system.h"
+
+#include <lumerca/archive.h>
 
 #include <atomic>
 #include <iostream>
@@ -23,37 +23,41 @@ namespace {
 // What the run has told so far, in the order of the files.
 struct Run {
   const Options& options;
-  const InputList& list;
+  const ArchiveListing& list;
   Progress progress;
   Report report;
   Tally told;                                 // of the files taken in order
   std::map<std::string, std::size_t> groups;  // the summary's reasons
   bool report_failed = false;                 // a row could not be written
+  std::vector<fs::path> made = {};            // the folders that the conversions made
   std::atomic<std::size_t> imported{0}, without_pieces{0}, failed{0};  // as they finish
 
   Tally Finished() const { return {imported.load(), without_pieces.load(), failed.load()}; }
 };
 
-Progress::Style StyleFor(const Options& options, const InputList& list) {
+Progress::Style StyleFor(const Options& options, const ArchiveListing& list) {
   if (options.quiet || !list.several) return Progress::Style::Silent;
   return ProgressStyleForStderr();
 }
 
-void Count(const Outcome& outcome, Tally& tally) {
-  switch (outcome.kind) {
-    case Outcome::Kind::Imported: ++tally.imported; break;
-    case Outcome::Kind::WithoutPieces: ++tally.without_pieces; break;
-    case Outcome::Kind::Failed: ++tally.failed; break;
-  }
+// A file imported, without pieces, or failed.
+template <typename Counters>
+auto& CounterOf(const ArchiveRow& row, Counters& tally) {
+  if (row.status == ImportStatus::Imported) return tally.imported;
+  if (row.status == ImportStatus::NoPieces) return tally.without_pieces;
+  return tally.failed;
 }
+
+void Count(const ArchiveRow& row, Tally& tally) { ++CounterOf(row, tally); }
 
 // One file's result, in the order of the files: its progress line, its lines
 // when not imported, its warnings, its row.
-void Tell(Run& run, std::size_t index, const Outcome& outcome) {
-  const Input& input = run.list.inputs[index];
+void Tell(Run& run, std::size_t index, const ArchiveRow& outcome) {
+  const ArchiveEntry& input = run.list.entries[index];
   const std::string file = input.path.string();
   run.progress.Turn(index, input.path);
-  if (outcome.kind == Outcome::Kind::Imported) {
+  run.made.insert(run.made.end(), outcome.made.begin(), outcome.made.end());
+  if (outcome.imported()) {
     if (!run.list.several && !run.options.quiet) {
       std::cout << Printable("imported " + file + " as " + outcome.stored_name + " into " +
                              (input.folder / "csvimprt.txt").string() + " and " +
@@ -66,13 +70,13 @@ void Tell(Run& run, std::size_t index, const Outcome& outcome) {
   }
   // A file imported has its warnings; one not imported has its one line
   // above, and its details with -v.
-  const bool imported = outcome.kind == Outcome::Kind::Imported;
+  const bool imported = outcome.imported();
   if (imported ? run.options.verbose || !run.options.quiet : run.options.verbose) {
     const std::string prefix = imported ? "warning: " : "note: ";
     for (const std::string& note : outcome.notes) run.progress.Say(prefix + file + ": " + note);
   }
   std::string problem;
-  if (run.report.IsOpen() && !run.report.Add(input.path, outcome, problem)) {
+  if (run.report.IsOpen() && !run.report.Add(outcome, problem)) {
     // Said at once, where it happened; the run goes on without the report.
     run.progress.Say("lumerca-import: report: " + problem + "; no more rows are written");
     run.report_failed = true;
@@ -88,26 +92,23 @@ void Summary(const Run& run) {
   for (const auto& [group, count] : run.groups) line += "; " + std::to_string(count) + " " + group;
   std::cerr << Printable(line) << "\n";
   if (StopSignal() != 0) {
-    std::cerr << "lumerca-import: stopped by a signal: " << run.list.inputs.size() - t.Done()
-              << " of " << run.list.inputs.size() << " files not converted\n";
+    std::cerr << "lumerca-import: stopped by a signal: " << run.list.entries.size() - t.Done()
+              << " of " << run.list.entries.size() << " files not converted\n";
   }
 }
 
-void Convert(Run& run, OutputTree& tree) {
-  std::function<Outcome(std::size_t)> work = [&](std::size_t i) {
-    Outcome outcome = tools::Convert(run.list.inputs[i], run.options.name, run.options.import, tree);
-    auto& counter = outcome.kind == Outcome::Kind::Imported        ? run.imported
-                    : outcome.kind == Outcome::Kind::WithoutPieces ? run.without_pieces
-                                                                   : run.failed;
-    ++counter;
+void Convert(Run& run, const ArchiveConvertOptions& convert) {
+  std::function<ArchiveRow(std::size_t)> work = [&](std::size_t i) {
+    ArchiveRow outcome = ConvertArchiveEntry(run.list.entries[i], convert);
+    ++CounterOf(outcome, run);
     return outcome;
   };
-  std::function<void(std::size_t, Outcome&)> take = [&](std::size_t i, Outcome& outcome) {
+  std::function<void(std::size_t, ArchiveRow&)> take = [&](std::size_t i, ArchiveRow& outcome) {
     Tell(run, i, outcome);
     run.progress.Show(run.Finished());
   };
-  RunInOrder<Outcome>(
-      run.list.inputs.size(), run.options.jobs, work, take,
+  RunInOrder<ArchiveRow>(
+      run.list.entries.size(), run.options.jobs, work, take,
       [&] { run.progress.Show(run.Finished()); }, [] { return StopSignal() != 0; });
   run.progress.Finish();
 }
@@ -155,9 +156,16 @@ int RunConversions(const Options& options) {
     RemoveIfEmpty(made);
     return kUsage;
   }
-  const InputList list =
-      ListInputs(options.inputs, options.output, options.report, [] { return StopSignal() != 0; });
-  Run run{options, list, Progress(StyleFor(options, list), list.inputs.size()), {}, {}, {}};
+  ArchiveListOptions listing;
+  listing.leave_out = options.report;
+  listing.stop = [] { return StopSignal() != 0; };
+  const ArchiveListing list = ListArchive(options.inputs, options.output, listing);
+  if (list.out_of_memory) {
+    std::cerr << "lumerca-import: memory ran out while listing the files\n";
+    RemoveIfEmpty(made);
+    return kSomeFailed;
+  }
+  Run run{options, list, Progress(StyleFor(options, list), list.entries.size()), {}, {}, {}};
   std::string problem;
   if (!options.report.empty() && !run.report.Open(options.report, problem)) {
     std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
@@ -166,8 +174,11 @@ int RunConversions(const Options& options) {
   }
   for (const std::string& note : list.notes) run.progress.Say("lumerca-import: " + note);
 
-  OutputTree tree(options.output);
-  Convert(run, tree);
+  ArchiveConvertOptions convert;
+  convert.name = options.name;
+  convert.import = options.import;
+  Convert(run, convert);
+  RemoveEmptyFolders(std::move(run.made));  // of files not imported
   if (list.several || StopSignal() != 0) Summary(run);
   int status = ExitStatus(run.told);
   if (run.report.IsOpen() && !run.report.Close(problem)) {

@@ -1,6 +1,5 @@
 #include "tools/escape.h"
 
-#include <cstdint>
 #include <cstdio>
 
 namespace lumerca::tools {
@@ -41,22 +40,6 @@ std::size_t Utf8Length(std::string_view text) {
   }
   return length;
 }
-
-// Bytes: UTF-8 kept, what is not UTF-8 as \xNN.
-std::string BytesUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8Length(text.substr(i));
-    if (length == 0) {
-      Hex(out, static_cast<unsigned char>(text[i++]));
-    } else {
-      out.append(text, i, length);
-      i += length;
-    }
-  }
-  return out;
-}
 #endif
 
 }  // namespace
@@ -92,42 +75,6 @@ std::string Printable(std::string_view text) {
 #endif
   }
   return out;
-}
-
-std::string PathUtf8(const std::filesystem::path& path) {
-#if defined(_WIN32)
-  const std::wstring& name = path.native();
-  std::string out;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    std::uint32_t c = static_cast<std::uint16_t>(name[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint16_t>(name[++i]) - 0xDC00u);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      char text[8];
-      std::snprintf(text, sizeof text, "\\u%04X", static_cast<unsigned>(c));
-      out += text;
-      continue;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-#else
-  return BytesUtf8(path.native());
-#endif
 }
 
 }  // namespace lumerca::tools

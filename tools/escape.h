@@ -17,10 +17,4 @@ namespace lumerca::tools {
 // sequence, and the C1 controls, as \xNN.
 std::string Printable(std::string_view text);
 
-// A path as UTF-8 text for the report: as it is where it is UTF-8 (control
-// characters included: the report quotes every field), with each byte that
-// is not part of a UTF-8 sequence as \xNN. On Windows, the path's UTF-16
-// name in UTF-8, an unpaired surrogate as \uXXXX.
-std::string PathUtf8(const std::filesystem::path& path);
-
 }  // namespace lumerca::tools

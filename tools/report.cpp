@@ -1,9 +1,6 @@
 #include "tools/report.h"
 
-#include "tools/escape.h"
-
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -13,18 +10,6 @@
 #endif
 
 namespace lumerca::tools {
-namespace {
-
-std::string Number(std::size_t value) { return std::to_string(value); }
-
-// Milliseconds with three decimals, in the "C" notation whatever the locale.
-std::string Milliseconds(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3).ptr;
-  return std::string(text, end);
-}
-
-}  // namespace
 
 std::string CsvField(std::string_view text) {
   // Every field quoted, a quote inside it doubled (RFC 4180); commas, line
@@ -55,22 +40,16 @@ bool Report::Open(const std::filesystem::path& file, std::string& error) {
     error = "cannot create " + file.string() + ": " + std::strerror(errno);
     return false;
   }
-  return Row({"path", "status", "name", "sizes", "pieces written", "cut lines written", "warnings", "reason",
-              "milliseconds"},
-             error);
+  const auto columns = ArchiveReportColumns();
+  return Row(std::vector<std::string_view>(columns.begin(), columns.end()), error);
 }
 
-bool Report::Add(const std::filesystem::path& file, const Outcome& outcome, std::string& error) {
-  const bool imported = outcome.kind == Outcome::Kind::Imported;
-  const std::string sizes = imported ? Number(outcome.counts.sizes) : "";
-  const std::string pieces = imported ? Number(outcome.counts.pieces) : "";
-  const std::string cut_lines = imported ? Number(outcome.counts.cut_lines) : "";
-  return Row({PathUtf8(file), outcome.status, outcome.name, sizes, pieces, cut_lines, Number(outcome.warnings),
-              outcome.reason, Milliseconds(outcome.milliseconds)},
-             error);
+bool Report::Add(const ArchiveRow& row, std::string& error) {
+  const auto fields = ArchiveReportFields(row);
+  return Row(std::vector<std::string_view>(fields.begin(), fields.end()), error);
 }
 
-bool Report::Row(std::initializer_list<std::string_view> fields, std::string& error) {
+bool Report::Row(const std::vector<std::string_view>& fields, std::string& error) {
   if (out_ == nullptr) return false;
   row_.clear();
   for (const std::string_view field : fields) {

@@ -5,13 +5,14 @@
 // rows ended by CR LF; texts in UTF-8, a path's bytes that are not UTF-8 as
 // \xNN).
 
-#include "tools/convert.h"
+#include <lumerca/archive.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumerca::tools {
 
@@ -31,13 +32,13 @@ public:
   // finished stay when the run ends early. False, with the system's reason,
   // when it cannot be written: the report then holds the rows before it,
   // every one complete, and is closed.
-  bool Add(const std::filesystem::path& file, const Outcome& outcome, std::string& error);
+  bool Add(const ArchiveRow& row, std::string& error);
 
   // False when the report cannot be closed.
   bool Close(std::string& error);
 
 private:
-  bool Row(std::initializer_list<std::string_view> fields, std::string& error);
+  bool Row(const std::vector<std::string_view>& fields, std::string& error);
 
   std::filesystem::path path_;
   std::FILE* out_ = nullptr;

@@ -14,10 +14,16 @@ installed, from the project's build tree (build/):
     threads [--runs N] [--tool PROGRAM] FILE...
         lumerca_marker.convert of every FILE, by one thread and by two (and
         PROGRAM, lumerca-import, with -j 1 and -j 2: what the machine allows)
+    archive [--runs N] [--tool PROGRAM] FOLDER
+        lumerca_marker.convert_archive of FOLDER with one worker against two:
+        local threads (jobs=1, 2) and a dask.distributed LocalCluster of one
+        and of two worker processes (one thread each; its start is not
+        timed), and PROGRAM (lumerca-import -o OUT) with -j 1 and -j 2
     all --build BUILD [--keep DIR]
-        all three on markers that BUILD/bin/lumerca-bench generates: the
+        all four on markers that BUILD/bin/lumerca-bench generates: the
         examples and the largest valid marker (read), one of a million cut
-        lines (pandas), 8 markers of 3 MB (threads)
+        lines (pandas), 8 markers of 3 MB (threads), 300 markers of 50 to
+        160 kB in 10 folders (archive)
 
 Times are the fastest of N runs (each of as many calls as take about
 0.2 s), wall-clock seconds; the machine's load shows in them.
@@ -173,6 +179,61 @@ def bench_threads(files, runs, tool=None):
         shutil.rmtree(out)
 
 
+def bench_archive(folder, runs, tool=None):
+    files = [Path(d) / f for d, _, names in os.walk(folder) for f in names]
+    print("== archive: convert_archive of %d files (%.1f MB) with one worker and with two, fastest of %d"
+          % (len(files), sum(f.stat().st_size for f in files) / 1e6, runs))
+    print("   runs, each into a new output folder")
+    out = Path(tempfile.mkdtemp(prefix="lumerca-archive-"))
+    count = [0]
+
+    def best_of(convert):
+        best = None
+        for _ in range(runs):
+            count[0] += 1
+            target = out / str(count[0])
+            start = time.perf_counter()
+            convert(target)
+            wall = time.perf_counter() - start
+            best = wall if best is None else min(best, wall)
+            shutil.rmtree(target)
+        return best
+
+    def line(way, one, two):
+        print("   %-30s 1: %s  2: %s  %.2fx (%.0f and %.0f files/s)"
+              % (way, human(one), human(two), one / two, len(files) / one, len(files) / two))
+
+    try:
+        times = [best_of(lambda target, j=jobs: lm.convert_archive(folder, target, jobs=j))
+                 for jobs in (1, 2)]
+        line("threads (jobs=1, 2)", *times)
+        try:
+            import dask
+            import distributed
+        except ImportError:
+            print("   (no dask.distributed: Debian's python3-distributed is not installed)")
+        else:
+            times = []
+            scratch = out / "dask"
+            with dask.config.set({"temporary-directory": str(scratch)}):
+                for workers in (1, 2):
+                    with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                                  dashboard_address=None,
+                                                  local_directory=str(scratch)) as cluster, \
+                            distributed.Client(cluster) as client:
+                        times.append(best_of(lambda target: lm.convert_archive(folder, target,
+                                                                               client=client)))
+            line("LocalCluster (1, 2 workers)", *times)
+        if tool:
+            times = [best_of(lambda target, j=jobs: subprocess.run(
+                [tool, "-q", "-j", str(j), "-o", str(target), str(folder)], capture_output=True))
+                for jobs in (1, 2)]
+            line("lumerca-import (-j 1, -j 2)", *times)
+        print("   cores: %d, load %.1f" % (os.cpu_count(), os.getloadavg()[0]))
+    finally:
+        shutil.rmtree(out)
+
+
 def generate(bench, path, *arguments):
     subprocess.run([bench, "--generate", str(path), *arguments], check=True,
                    stdout=subprocess.DEVNULL)
@@ -205,6 +266,20 @@ def bench_all(build, keep, runs):
                          "--splits", "256")
             batch.append(path)
         bench_threads(batch, runs, str(Path(build) / "bin" / "lumerca-import"))
+        archive = work / "archive"
+        if not archive.exists():
+            # 30 markers of different sizes, each 10 times, in 10 folders.
+            made = work / "archive-making"
+            shutil.rmtree(made, ignore_errors=True)
+            (made / "d0").mkdir(parents=True)
+            for seed in range(30):
+                first = generate(bench, made / "d0" / ("m%02d.mrk" % seed), "--seed", str(seed + 1),
+                                 "--pieces", str(100 + 40 * seed), "--cuts", "64", "--splits", "16")
+                for d in range(1, 10):
+                    (made / ("d%d" % d)).mkdir(exist_ok=True)
+                    shutil.copy(first, made / ("d%d" % d) / first.name)
+            made.rename(archive)
+        bench_archive(archive, runs, str(Path(build) / "bin" / "lumerca-import"))
     finally:
         if not keep:
             shutil.rmtree(work)
@@ -224,6 +299,10 @@ def main():
     p.add_argument("--runs", type=int, default=3)
     p.add_argument("--tool", help="lumerca-import, to time its -j 1 and -j 2 on the same files")
     p.add_argument("files", nargs="+")
+    p = sub.add_parser("archive")
+    p.add_argument("--runs", type=int, default=3)
+    p.add_argument("--tool", help="lumerca-import, to time its -j 1 and -j 2 on the same folder")
+    p.add_argument("folder")
     p = sub.add_parser("all")
     p.add_argument("--build", default=str(SOURCE_DIR / "build"))
     p.add_argument("--keep", help="keep the generated markers in this folder (and reuse them)")
@@ -236,6 +315,8 @@ def main():
         bench_pandas(args.file, args.runs)
     elif args.command == "threads":
         bench_threads(args.files, args.runs, args.tool)
+    elif args.command == "archive":
+        bench_archive(args.folder, args.runs, args.tool)
     else:
         bench_all(args.build, args.keep, args.runs)
 

@@ -4,6 +4,7 @@
 // tables as numpy arrays); lumerca_marker/*.py turns them into the package's
 // objects and exceptions.
 
+#include <lumerca/archive.h>
 #include <lumerca/marker.h>
 #include <lumerca/model.h>
 
@@ -451,6 +452,98 @@ py::tuple Import(const py::bytes& path, const py::bytes& folder, const std::stri
                         Diagnostics(result.diagnostics));
 }
 
+// ---------------------------------------------------------------- archives
+
+// An archive's entry as the package passes it around (to other processes
+// and machines too): (path, open, folder, skip reason, skip group), the
+// paths as bytes.
+py::tuple EntryTuple(const lumerca::ArchiveEntry& entry) {
+  return py::make_tuple(py::bytes(entry.path.string()), py::bytes(entry.open.string()),
+                        py::bytes(entry.folder.string()), entry.skip_reason, entry.skip_group);
+}
+
+lumerca::ArchiveEntry EntryOf(const py::sequence& tuple) {
+  if (tuple.size() != 5) throw py::value_error("an archive entry has 5 fields");
+  lumerca::ArchiveEntry entry;
+  entry.path = PathOf(tuple[0].cast<py::bytes>());
+  entry.open = PathOf(tuple[1].cast<py::bytes>());
+  entry.folder = PathOf(tuple[2].cast<py::bytes>());
+  entry.skip_reason = tuple[3].cast<std::string>();
+  entry.skip_group = tuple[4].cast<std::string>();
+  return entry;
+}
+
+py::list PathList(const std::vector<std::filesystem::path>& paths) {
+  py::list out;
+  for (const auto& path : paths) out.append(py::bytes(path.string()));
+  return out;
+}
+
+// ListArchive: (entries, notes as bytes, several, complete, out of memory).
+py::tuple ListArchive(const std::vector<py::bytes>& inputs, const py::bytes& output, const py::bytes& leave_out) {
+  std::vector<std::filesystem::path> paths;
+  for (const auto& input : inputs) paths.push_back(PathOf(input));
+  const std::filesystem::path out = PathOf(output);
+  lumerca::ArchiveListOptions options;
+  options.leave_out = PathOf(leave_out);
+  lumerca::ArchiveListing listing;
+  {
+    py::gil_scoped_release release;
+    listing = lumerca::ListArchive(paths, out, options);
+  }
+  py::list entries, notes;
+  for (const auto& entry : listing.entries) entries.append(EntryTuple(entry));
+  for (const auto& note : listing.notes) notes.append(py::bytes(note));
+  return py::make_tuple(entries, notes, listing.several, listing.complete, listing.out_of_memory);
+}
+
+// ConvertArchiveEntry on each entry in turn, the GIL released while it runs:
+// a list of rows (the report's fields as bytes, the status, the notes as
+// bytes, the folders made as bytes).
+py::list ConvertArchiveEntries(const py::list& entries, const std::string& name, unsigned code_page,
+                               bool salvage) {
+  lumerca::ArchiveConvertOptions options;
+  options.name = name;
+  options.import.code_page = code_page;
+  options.import.salvage = salvage;
+  py::list rows;
+  for (const py::handle& item : entries) {
+    const lumerca::ArchiveEntry entry = EntryOf(item.cast<py::sequence>());
+    lumerca::ArchiveRow row;
+    std::array<std::string, lumerca::kArchiveReportColumns> fields;
+    {
+      py::gil_scoped_release release;
+      row = lumerca::ConvertArchiveEntry(entry, options);
+      fields = lumerca::ArchiveReportFields(row);
+    }
+    py::list field_list, notes;
+    for (const auto& field : fields) field_list.append(py::bytes(field));
+    for (const auto& note : row.notes) notes.append(py::bytes(note));
+    rows.append(py::make_tuple(field_list, StatusWord(row.status), notes, PathList(row.made)));
+  }
+  return rows;
+}
+
+// MakeArchiveFolder: (made it, the folders made as bytes, why not).
+py::tuple MakeArchiveFolder(const py::bytes& folder) {
+  const std::filesystem::path path = PathOf(folder);
+  std::vector<std::filesystem::path> made;
+  std::string error;
+  bool ok = false;
+  {
+    py::gil_scoped_release release;
+    ok = lumerca::MakeArchiveFolder(path, made, error);
+  }
+  return py::make_tuple(ok, PathList(made), error);
+}
+
+void RemoveEmptyFolders(const std::vector<py::bytes>& folders) {
+  std::vector<std::filesystem::path> paths;
+  for (const auto& folder : folders) paths.push_back(PathOf(folder));
+  py::gil_scoped_release release;
+  lumerca::RemoveEmptyFolders(std::move(paths));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -485,4 +578,14 @@ PYBIND11_MODULE(_core, m) {
     throw py::value_error("no such status: " + word);
   });
   m.def("version", &lumerca::Version);
+
+  m.def("list_archive", &ListArchive, py::arg("inputs"), py::arg("output"), py::arg("leave_out"));
+  m.def("convert_archive_entries", &ConvertArchiveEntries, py::arg("entries"), py::arg("name"),
+        py::arg("code_page"), py::arg("salvage"));
+  m.def("make_archive_folder", &MakeArchiveFolder, py::arg("folder"));
+  m.def("remove_empty_folders", &RemoveEmptyFolders, py::arg("folders"));
+  m.def("archive_report_columns", [] {
+    const auto columns = lumerca::ArchiveReportColumns();
+    return std::vector<std::string>(columns.begin(), columns.end());
+  });
 }

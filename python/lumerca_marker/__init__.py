@@ -13,6 +13,8 @@ lumerca-import tool does:
     frames = marker.to_pandas()                      # frames.sizes, .pieces, .cut_lines
     marker.write("out")                              # or marker.files() for the bytes
     lumerca_marker.convert("blouse.mrk", "out")      # read and write in one call
+    report = lumerca_marker.convert_archive(["archive/"], "out")   # a tree, as lumerca-import -o
+    report = lumerca_marker.convert_archive(["archive/"], "out", client=client)  # on Dask workers
 
 Failures raise subclasses of MarkerError (CannotOpenError, DamagedError,
 NoPiecesError, CorruptIndexError, OutputFailedError); running out of memory
@@ -20,6 +22,7 @@ raises MemoryError and a code page that is not supported ValueError.
 """
 
 from . import _core
+from ._archive import REPORT_COLUMNS, convert_archive
 from ._marker import (CutLine, Frames, Marker, MarkerClass, Piece, Size, Written, convert,
                       is_compound_file, read)
 from .errors import (CannotOpenError, CorruptIndexError, DamagedError, Diagnostic, MarkerError,
@@ -28,7 +31,7 @@ from .errors import (CannotOpenError, CorruptIndexError, DamagedError, Diagnosti
 __version__ = _core.version()
 
 __all__ = [
-    "read", "convert", "is_compound_file",
+    "read", "convert", "is_compound_file", "convert_archive", "REPORT_COLUMNS",
     "Marker", "Size", "MarkerClass", "Piece", "CutLine", "Written", "Frames", "Diagnostic",
     "MarkerError", "CannotOpenError", "DamagedError", "NoPiecesError", "CorruptIndexError",
     "OutputFailedError",
