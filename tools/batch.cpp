@@ -93,9 +93,9 @@ void Summary(const Run& run) {
   }
 }
 
-void Convert(Run& run, OutputTree& tree) {
+void Convert(Run& run, OutputTree& tree, const ImportOptions& import) {
   std::function<Outcome(std::size_t)> work = [&](std::size_t i) {
-    Outcome outcome = tools::Convert(run.list.inputs[i], run.options.name, run.options.import, tree);
+    Outcome outcome = tools::Convert(run.list.inputs[i], run.options.name, import, tree);
     auto& counter = outcome.kind == Outcome::Kind::Imported        ? run.imported
                     : outcome.kind == Outcome::Kind::WithoutPieces ? run.without_pieces
                                                                    : run.failed;
@@ -166,15 +166,32 @@ int RunConversions(const Options& options) {
   }
   for (const std::string& note : list.notes) run.progress.Say("lumerca-import: " + note);
 
+  // Pairs into folders that held none are flushed to the disk once, at the
+  // end, with the report; the others each before it replaces its earlier
+  // pair.
   OutputTree tree(options.output);
-  Convert(run, tree);
+  DeferredFlush deferred;
+  ImportOptions import = options.import;
+  import.deferred = &deferred;
+  Convert(run, tree, import);
+  bool flush_failed = false;
+  if (!deferred.Flush(problem)) {
+    std::cerr << Printable("lumerca-import: " + problem) << "\n";
+    flush_failed = true;
+  }
+  if (run.report.IsOpen() && !run.report.Sync(problem)) {
+    std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
+    run.report_failed = true;
+  }
   if (list.several || StopSignal() != 0) Summary(run);
   int status = ExitStatus(run.told);
   if (run.report.IsOpen() && !run.report.Close(problem)) {
     std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
     run.report_failed = true;
   }
-  if (run.report_failed && (status == kAllImported || status == kSomeWithoutPieces)) status = kSomeFailed;
+  if ((run.report_failed || flush_failed) && (status == kAllImported || status == kSomeWithoutPieces)) {
+    status = kSomeFailed;
+  }
   RemoveIfEmpty(made);
   return status;
 }

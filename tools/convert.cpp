@@ -66,6 +66,15 @@ Outcome Describe(const ImportResult& result, unsigned code_page) {
 }
 
 bool OutputTree::Make(const fs::path& folder, std::error_code& error) {
+  // Most folders' parents stand already: such a folder is made at once,
+  // without holding up the other conversions while the file system makes it.
+  if (fs::create_directory(folder, error)) {
+    std::lock_guard lock(mutex_);
+    if (folder != root_) made_.insert(folder);
+    return true;
+  }
+  if (!error) return true;  // it stood there already
+  error.clear();
   std::lock_guard lock(mutex_);
   for (fs::path p = folder; p != root_ && !p.empty() && !fs::exists(p, error); p = p.parent_path()) {
     made_.insert(p);
