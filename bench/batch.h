@@ -1,7 +1,9 @@
 #pragma once
 
-// The batch rung: a folder of generated markers of a realistic size
-// converted by lumerca-import one at a time and with every processor.
+// The batch rungs: a tree of small markers (a few pieces and cut lines each,
+// as most real markers are) and a folder of larger ones, each converted by
+// lumerca-import one at a time and with every processor, against the floor
+// of plain file input and output measured in the same run.
 
 #include "bench/generator.h"
 
@@ -11,14 +13,26 @@
 
 namespace lumerca::bench {
 
-// Writes `files` markers (about 200 pieces, 10 sizes and 100 cut lines each)
-// into `scratch`/batch, converts the folder with `tool` at -j 1 and at -j of
-// the processors available (fastest of `runs` runs each, alternating) and
-// prints the seconds, markers per second and the speed-up.
-void RunBatchRung(const std::filesystem::path& tool, const std::filesystem::path& scratch,
-                  std::size_t files, int runs, std::uint64_t seed);
+struct BatchOptions {
+  std::filesystem::path tool;      // the lumerca-import measured
+  std::filesystem::path baseline;  // another build of it measured beside it (empty: none)
+  std::size_t files = 2000;        // markers of each rung
+  int runs = 3;                    // runs of each measurement, alternating
+  std::uint64_t seed = 1;
+  bool small_only = false;         // the rung of small markers alone
+};
 
-// The realistic marker of the rung.
+// Writes each rung's markers under `scratch`, then measures, alternating
+// within each round: the floor (one thread reading every input, making the
+// folders, writing as many bytes as each output file holds under a temporary
+// name, renaming it, and one syncfs of the output's file system at the end),
+// and `tool -q -j N` (and the baseline's) for N = 1 and the processors
+// available. Prints seconds (fastest and median of the runs), files per
+// second and the ratios to the floor and to -j 1.
+void RunBatchRungs(const BatchOptions& options, const std::filesystem::path& scratch);
+
+// The small marker of the tree rung, and the larger one of the folder rung.
+Shape SmallBatchShape();
 Shape BatchShape();
 
 }  // namespace lumerca::bench

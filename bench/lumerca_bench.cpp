@@ -5,7 +5,7 @@
 //
 //   lumerca-bench [--seed N] [--rungs N] [--from K] [--runs N] [--cuts N] [--splits N]
 //                 [--largest-cuts N] [--batch N] [--no-numbers] [--no-ladder] [--no-hostile]
-//                 [--no-batch] [--check]
+//                 [--no-batch] [--small-batch-only] [--baseline TOOL] [--check]
 //   lumerca-bench --generate FILE [--seed N] [--pieces N] [--sizes N] [--classes N]
 //                 [--croixes N] [--halfs N] [--styles N] [--cuts N] [--splits N] [--long-names]
 //   lumerca-bench --generate FILE --hostile NAME [--n N]
@@ -54,6 +54,8 @@ struct Options {
   bool ladder = true;
   bool hostile = true;
   std::size_t batch_files = 2000;  // 0: no batch rung
+  fs::path baseline;               // another lumerca-import measured beside this one
+  bool small_batch_only = false;   // of the batch rungs, the small markers' alone
   bool check = false;
   fs::path generate;  // write one synthetic marker file of `shape`
   Shape shape;
@@ -340,7 +342,7 @@ int Check(const fs::path& scratch, const fs::path& out) {
   expect(GenerateFile(long_names, 7).size() > a.size(), "long names make a larger file");
   expect(LargestShape(1).Valid() && Scaled(LargestShape(1), 20).Valid(),
          "the largest shape and its scaled rungs are valid");
-  expect(BatchShape().Valid(), "the batch rung's shape is valid");
+  expect(BatchShape().Valid() && SmallBatchShape().Valid(), "the batch rungs' shapes are valid");
 
   const fs::path file = scratch / "check.mrk";
   WriteFile(file, a);
@@ -379,8 +381,14 @@ int Check(const fs::path& scratch, const fs::path& out) {
 
 void RunBatch(const Options& options, const fs::path& scratch) {
 #ifdef LUMERCA_IMPORT_TOOL
-  RunBatchRung(LUMERCA_IMPORT_TOOL, scratch, options.batch_files,
-               options.repetitions > 0 ? options.repetitions : 3, options.seed);
+  BatchOptions batch;
+  batch.tool = LUMERCA_IMPORT_TOOL;
+  batch.baseline = options.baseline;
+  batch.files = options.batch_files;
+  batch.runs = options.repetitions > 0 ? options.repetitions : 3;
+  batch.seed = options.seed;
+  batch.small_only = options.small_batch_only;
+  RunBatchRungs(batch, scratch);
 #else
   (void)options;
   (void)scratch;
@@ -433,6 +441,10 @@ int main(int argc, char** argv) {
       options.batch_files = std::max(1ULL, number(1000000));
     } else if (arg == "--no-batch") {
       options.batch_files = 0;
+    } else if (arg == "--small-batch-only") {
+      options.small_batch_only = true;
+    } else if (arg == "--baseline" && i + 1 < argc) {
+      options.baseline = argv[++i];
     } else if (arg == "--check") {
       options.check = true;
     } else if (arg == "--generate" && i + 1 < argc) {
@@ -459,6 +471,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "usage: lumerca-bench [--seed N] [--rungs N] [--cuts N] [--splits N]\n"
                    "                     [--largest-cuts N] [--no-numbers] [--no-ladder] [--no-hostile]\n"
+                   "                     [--batch N] [--no-batch] [--small-batch-only] [--baseline TOOL]\n"
                    "                     [--check]\n"
                    "  --rungs N         rungs of the ladder (default 13), each twice the one before\n"
                    "  --cuts N          .CUTS streams of the top rung (default 16384)\n"
@@ -466,8 +479,11 @@ int main(int argc, char** argv) {
                    "  --largest-cuts N  .CUTS streams of 32,767 splits in the largest marker (256)\n"
                    "  --from K          start the ladder at rung K\n"
                    "  --runs N          runs per file (default: 5 below 4 MB, 3 below 64 MB, else 2)\n"
-                   "  --batch N         markers of the batch rung (default 2000)\n"
-                   "  --no-batch        leave the batch rung out\n"
+                   "  --batch N         markers of each batch rung (default 2000)\n"
+                   "  --no-batch        leave the batch rungs out\n"
+                   "  --small-batch-only  of the batch rungs, the small markers' alone\n"
+                   "  --baseline TOOL   measure another build of lumerca-import in the batch rungs\n"
+                   "                    too, its runs alternating with this one's\n"
                    "  --check           check the generator and exit\n"
                    "       lumerca-bench --generate FILE [--seed N] [--pieces N] [--sizes N]\n"
                    "                     [--classes N] [--croixes N] [--halfs N] [--styles N]\n"

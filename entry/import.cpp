@@ -134,15 +134,17 @@ output::PositionCounts WritePositions(const model::CMarker& marker, const model:
 output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
                                         const model::ModelIndex& index,
                                         const platform::CodePage& code_page, std::string_view name,
-                                        const std::filesystem::path& output_dir) {
-  auto folder = platform::OpenOutputFolder(output_dir);
+                                        const std::filesystem::path& output_dir,
+                                        platform::DeferredFlushes* deferred, bool* was_deferred) {
+  auto folder = platform::OpenOutputFolder(output_dir, deferred);
   auto orders = folder->CreateTemporary("csvimprt.txt");
   WriteModelOrder(marker, index, code_page, name, *orders);
   orders->Finish();
   auto positions = folder->CreateTemporary("posimport.txt");
   const output::PositionCounts lines = WritePositions(marker, index, code_page, *positions);
   positions->Finish();
-  folder->Commit(*orders, *positions);
+  const bool committed_deferred = folder->Commit(*orders, *positions);
+  if (was_deferred) *was_deferred = committed_deferred;
   return lines;
 }
 
@@ -158,6 +160,35 @@ output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
 }  // namespace lumerca::entry
 
 namespace lumerca {
+
+namespace detail {
+
+struct DeferredFlushState {
+  platform::DeferredFlushes flushes;
+
+  static platform::DeferredFlushes* Of(DeferredFlush* deferred) {
+    return deferred ? &deferred->state_->flushes : nullptr;
+  }
+};
+
+}  // namespace detail
+
+DeferredFlush::DeferredFlush() : state_(std::make_unique<detail::DeferredFlushState>()) {}
+
+DeferredFlush::~DeferredFlush() = default;
+
+bool DeferredFlush::Flush(std::string& reason) noexcept {
+  try {
+    std::string why;
+    if (state_->flushes.Flush(why)) return true;
+    reason = "cannot flush the output to the storage device: " + why;
+  } catch (...) {
+    reason = "cannot flush the output to the storage device: memory ran out";
+  }
+  return false;
+}
+
+std::size_t DeferredFlush::Pending() const noexcept { return state_->flushes.Pending(); }
 
 namespace {
 
@@ -217,10 +248,14 @@ WriteResult WriteWith(const Marker& marker, const WriteOptions& options, Write w
 
 WriteResult WriteMarker(const Marker& marker, const std::filesystem::path& output_dir,
                         const WriteOptions& options) noexcept {
-  return WriteWith(marker, options, [&](const detail::MarkerData& data,
-                                        const platform::CodePage& code_page, std::string_view name) {
-    return entry::WriteOutputFiles(data.model, *data.index, code_page, name, output_dir);
+  bool deferred = false;
+  WriteResult result = WriteWith(marker, options, [&](const detail::MarkerData& data,
+                                                      const platform::CodePage& code_page, std::string_view name) {
+    return entry::WriteOutputFiles(data.model, *data.index, code_page, name, output_dir,
+                                   detail::DeferredFlushState::Of(options.deferred), &deferred);
   });
+  result.deferred = result.ok() && deferred;
+  return result;
 }
 
 WriteResult WriteMarker(const Marker& marker, OutputFiles& files,
@@ -265,6 +300,7 @@ ImportResult ImportMarker(const std::filesystem::path& file, std::string_view na
     }
     WriteOptions write_options;
     write_options.name = std::string(CallerName(name));
+    write_options.deferred = options.deferred;
     WriteResult written = WriteMarker(read.marker, output_dir, write_options);
     result.status = written.status;
     if (!written.ok()) {
@@ -273,12 +309,14 @@ ImportResult ImportMarker(const std::filesystem::path& file, std::string_view na
     }
     result.name = std::move(written.name);
     result.counts = written.counts;
+    result.deferred = written.deferred;
   } catch (...) {
     // Only memory can run out here (the diagnostics); the read and the
     // write catch everything else themselves.
     result.status = ImportStatus::OutOfMemory;
     result.name.clear();
     result.counts = {};
+    result.deferred = false;
   }
   return result;
 }

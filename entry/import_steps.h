@@ -12,6 +12,7 @@
 #include "model/marker.h"
 #include "output/writers.h"
 #include "platform/codepage.h"
+#include "platform/output_folder.h"
 
 #include <filesystem>
 #include <string>
@@ -38,12 +39,16 @@ std::string DamageReason(const WalkReport& report);
 // Writes both files of `marker` under temporary names in `output_dir` and
 // renames them into place together. `name` is the marker name to write (the
 // stored one or the caller's), not yet normalised; every name is normalised
-// in `code_page`. The cross-references must hold (model::CheckIndexes).
-// Throws platform::OutputError, and std::bad_alloc.
+// in `code_page`. The cross-references must hold (model::CheckIndexes). With
+// `deferred`, a pair into a folder that holds none is not flushed but
+// recorded there (platform::OpenOutputFolder), and `*was_deferred` says
+// whether it was. Throws platform::OutputError, and std::bad_alloc.
 output::PositionCounts WriteOutputFiles(const model::CMarker& marker,
                                         const model::ModelIndex& index,
                                         const platform::CodePage& code_page, std::string_view name,
-                                        const std::filesystem::path& output_dir);
+                                        const std::filesystem::path& output_dir,
+                                        platform::DeferredFlushes* deferred = nullptr,
+                                        bool* was_deferred = nullptr);
 
 // The same into memory.
 output::PositionCounts WriteOutputFiles(const model::CMarker& marker,

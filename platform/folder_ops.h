@@ -88,6 +88,8 @@ public:
   virtual std::unique_ptr<Held> Lock() = 0;
   // The folder's entries to the storage device.
   virtual Result Sync() = 0;
+  // Records the files `finals`, committed without a flush, in `deferred`.
+  virtual void Defer(DeferredFlushes& deferred, const std::vector<std::string>& finals) = 0;
 
   // 16 hexadecimal digits from the system's random source.
   virtual std::string RandomId() = 0;
@@ -100,14 +102,16 @@ class Transaction;
 // journal would (output_folder.cpp says how).
 class JournalledOutputFolder : public OutputFolder {
 public:
-  explicit JournalledOutputFolder(std::unique_ptr<Folder> folder);
+  // With `deferred`, as OpenOutputFolder says.
+  JournalledOutputFolder(std::unique_ptr<Folder> folder, DeferredFlushes* deferred);
   ~JournalledOutputFolder() override;
 
   std::unique_ptr<TemporaryFile> CreateTemporary(const std::string& final_name) override;
-  void Commit(TemporaryFile& first, TemporaryFile& second) override;
+  bool Commit(TemporaryFile& first, TemporaryFile& second) override;
 
 private:
   std::shared_ptr<Transaction> transaction_;
+  DeferredFlushes* deferred_;
 };
 
 }  // namespace lumerca::platform::detail

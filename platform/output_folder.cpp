@@ -14,8 +14,12 @@
 //   .lumerca-<id>.<final name>.none       a note: no earlier file stood at the final name
 //
 // The lock file is made (and locked) before anything else and removed after
-// everything else. The new files are written and flushed in state writing.
-// Then, under the folder's lock: the lock file becomes forward, and each
+// everything else. The new files are written and flushed in state writing
+// (for a batch with deferred flushes, they are flushed only when an earlier
+// file stands at a final name, which is judged under the folder's lock; into
+// a folder that holds none they go in place unflushed, and the batch flushes
+// its file systems once at its end). Then, under the folder's lock: the lock
+// file becomes forward, and each
 // file in turn has its earlier file kept (.old, or .none) and its new file
 // renamed over the final name. The earlier files and the lock file are then
 // removed. When a step fails, the lock file becomes back and every final name
@@ -34,6 +38,7 @@
 #include "platform/output_faults.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
 #include <utility>
@@ -229,25 +234,47 @@ public:
     return file;
   }
 
-  // Puts the new files of `finals` in place, in this order.
-  void Commit(const std::vector<std::string>& finals) {
-    const std::unique_ptr<Held> folder_lock = folder_->Lock();
-    // An interrupted commit whose files cannot be put where its state says
-    // would, settled later, put older files over this import's pair: this
-    // one waits for it.
-    if (!Recover()) {
-      throw OutputError("cannot settle what an interrupted import left in " + folder_->Where() +
-                        ": its files cannot be renamed");
-    }
-    // Nothing is touched when a folder stands at a final name: no rename
-    // replaces it.
+  // Puts the new files of `finals` in place, in this order. Without
+  // `complete`, the new files were flushed and closed before. With it, they
+  // are still open: when no earlier file stands at any final name (judged
+  // under the folder's lock), `complete(false)` closes them and the pair is
+  // put in place without a flush; otherwise the lock is let go while
+  // `complete(true)` flushes and closes them, and then taken again. Returns
+  // whether the pair went in place without a flush.
+  bool Commit(const std::vector<std::string>& finals, const std::function<void(bool flush)>& complete) {
+    bool flushed = !complete;
+    std::unique_ptr<Held> folder_lock;
     std::vector<bool> existed;
-    for (const std::string& final_name : finals) {
-      const EntryKind kind = folder_->Kind(final_name);
-      if (kind == EntryKind::Folder) {
-        throw OutputError("cannot rename to " + final_name + ": a folder stands there");
+    for (;;) {
+      folder_lock = folder_->Lock();
+      // An interrupted commit whose files cannot be put where its state
+      // says would, settled later, put older files over this import's pair:
+      // this one waits for it.
+      if (!Recover()) {
+        throw OutputError("cannot settle what an interrupted import left in " + folder_->Where() +
+                          ": its files cannot be renamed");
       }
-      existed.push_back(kind != EntryKind::Missing);
+      // Nothing is touched when a folder stands at a final name: no rename
+      // replaces it.
+      existed.clear();
+      for (const std::string& final_name : finals) {
+        const EntryKind kind = folder_->Kind(final_name);
+        if (kind == EntryKind::Folder) {
+          throw OutputError("cannot rename to " + final_name + ": a folder stands there");
+        }
+        existed.push_back(kind != EntryKind::Missing);
+      }
+      if (flushed) break;
+      if (std::find(existed.begin(), existed.end(), true) == existed.end()) {
+        complete(false);
+        break;
+      }
+      // An earlier file is at stake: the new files reach the device before
+      // they replace it. Not under the lock, so that the commits of other
+      // imports into the folder need not wait for the device.
+      folder_lock.reset();
+      complete(true);
+      flushed = true;
     }
     Mark(State::Forward, OutputStep::MarkForward);
     try {
@@ -277,10 +304,17 @@ public:
       throw;
     }
     settled_ = true;
-    // The earlier files go. What cannot be removed stays, with the lock file
-    // that says it, for the next import.
-    if (Settle(id_, State::Forward, finals).clean) RemoveLock();
+    // The earlier files (or the notes that none stood) go: only these are
+    // left, each new file having been put in place. What cannot be removed
+    // stays, with the lock file that says it, for the next import.
+    bool clean = true;
+    for (std::size_t i = 0; i < finals.size(); ++i) {
+      const std::string name = TemporaryName(id_, finals[i], existed[i] ? "old" : "none");
+      if (!Run(OutputStep::RemoveTemporary, name, [&] { return folder_->Remove(name); }).ok) clean = false;
+    }
+    if (clean) RemoveLock();
     lock_.reset();
+    return !flushed;
   }
 
   // Settles the imports that left their files here when their process
@@ -356,9 +390,13 @@ private:
     if (!moved.ok) Fail("cannot keep the earlier " + final_name, moved);
   }
 
+  // The note is a second link to the lock file where links are had: only
+  // its name counts, and a link costs the file system no new file, which a
+  // batch of many small imports feels.
   void NoteAbsent(const std::string& final_name) {
     const std::string note = TemporaryName(id_, final_name, "none");
     const Result result = Run(OutputStep::NoteAbsent, note, [&] {
+      if (folder_->KeepsEarlierByLink() && folder_->Link(LockName(id_, state_), note).ok) return Result::Done();
       Result r;
       bool taken = false;
       std::unique_ptr<NewFile> file = folder_->Create(note, r, taken);
@@ -448,30 +486,48 @@ public:
     if (!result.ok) Fail("cannot write " + final_name_, result);
   }
 
+  // Flushed and closed now; with deferred flushes, left open for the commit
+  // to complete.
   void Finish() override {
+    if (deferred_) {
+      finished_ = true;
+    } else {
+      Complete(true);
+    }
+  }
+
+  // Flushes the file to the device (when `flush`) and closes it.
+  void Complete(bool flush) {
+    finished_ = true;
     if (!file_) return;
-    const Result flushed = transaction_->Run(OutputStep::Flush, name_, [&] { return file_->Flush(); });
-    if (!flushed.ok) Fail("cannot flush " + final_name_, flushed);
+    if (flush) {
+      const Result flushed = transaction_->Run(OutputStep::Flush, name_, [&] { return file_->Flush(); });
+      if (!flushed.ok) Fail("cannot flush " + final_name_, flushed);
+    }
     const Result closed = transaction_->Run(OutputStep::Close, name_, [&] { return file_->Close(); });
     file_.reset();
     if (!closed.ok) Fail("cannot close " + final_name_, closed);
   }
 
+  void Defer() { deferred_ = true; }
+
   const Transaction* transaction() const { return transaction_.get(); }
   const std::string& final_name() const { return final_name_; }
-  bool finished() const { return !file_; }
+  bool finished() const { return finished_; }
 
 private:
   std::shared_ptr<Transaction> transaction_;
   std::string final_name_;
   std::string name_;
   std::unique_ptr<NewFile> file_;
+  bool deferred_ = false;
+  bool finished_ = false;
 };
 
 }  // namespace
 
-JournalledOutputFolder::JournalledOutputFolder(std::unique_ptr<Folder> folder)
-    : transaction_(std::make_shared<Transaction>(std::move(folder))) {}
+JournalledOutputFolder::JournalledOutputFolder(std::unique_ptr<Folder> folder, DeferredFlushes* deferred)
+    : transaction_(std::make_shared<Transaction>(std::move(folder))), deferred_(deferred) {}
 
 JournalledOutputFolder::~JournalledOutputFolder() = default;
 
@@ -479,10 +535,12 @@ std::unique_ptr<TemporaryFile> JournalledOutputFolder::CreateTemporary(const std
   if (!IsPlainName(final_name)) throw OutputError("not a plain file name: " + final_name);
   std::string name;
   std::unique_ptr<NewFile> file = transaction_->Create(final_name, name);
-  return std::make_unique<JournalledFile>(transaction_, final_name, std::move(name), std::move(file));
+  auto created = std::make_unique<JournalledFile>(transaction_, final_name, std::move(name), std::move(file));
+  if (deferred_) created->Defer();
+  return created;
 }
 
-void JournalledOutputFolder::Commit(TemporaryFile& first, TemporaryFile& second) {
+bool JournalledOutputFolder::Commit(TemporaryFile& first, TemporaryFile& second) {
   auto* a = dynamic_cast<JournalledFile*>(&first);
   auto* b = dynamic_cast<JournalledFile*>(&second);
   if (a == nullptr || b == nullptr || a == b || a->transaction() != transaction_.get() ||
@@ -490,10 +548,22 @@ void JournalledOutputFolder::Commit(TemporaryFile& first, TemporaryFile& second)
     throw OutputError("not two files of this folder");
   }
   if (!a->finished() || !b->finished()) throw OutputError("output file not finished");
-  transaction_->Commit({a->final_name(), b->final_name()});
+  const std::vector<std::string> finals = {a->final_name(), b->final_name()};
+  std::function<void(bool)> complete;
+  if (deferred_) {
+    complete = [&](bool flush) {
+      a->Complete(flush);
+      b->Complete(flush);
+    };
+  }
+  if (transaction_->Commit(finals, complete)) {
+    transaction_->folder().Defer(*deferred_, finals);
+    return true;
+  }
   // The folder's entries reach the device outside the lock, so that imports
   // into other folders need not wait for it.
   transaction_->SyncFolder();
+  return false;
 }
 
 }  // namespace detail

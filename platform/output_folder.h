@@ -11,8 +11,10 @@
 
 #include "platform/text_sink.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace lumerca::platform {
@@ -23,8 +25,46 @@ namespace lumerca::platform {
 class TemporaryFile : public TextSink {
 public:
   ~TemporaryFile() override = default;
-  // Writes out what is buffered and flushes it to the storage device.
+  // Writes out what is buffered and flushes it to the storage device (in a
+  // folder opened with deferred flushes, the commit decides whether it is
+  // flushed, and closes it).
   virtual void Finish() = 0;
+};
+
+// Pairs committed without being flushed to the storage device, which their
+// owner brings there at once for all of them (Flush): for a batch of imports
+// into folders that held no pair, where nothing earlier is at stake. Safe to
+// use from several threads.
+class DeferredFlushes {
+public:
+  DeferredFlushes();
+  ~DeferredFlushes();
+  DeferredFlushes(const DeferredFlushes&) = delete;
+  DeferredFlushes& operator=(const DeferredFlushes&) = delete;
+
+  // Brings every pair recorded so far to the storage device, with the
+  // folders' entries: elsewhere than on Windows one syncfs of each file
+  // system that holds one; on Windows FlushFileBuffers of each file (the
+  // renames were written through). False, with the system's reason, when it
+  // cannot; what was recorded then stays recorded.
+  bool Flush(std::string& why);
+  // The pairs recorded since the last flush.
+  std::size_t Pending() const;
+
+  // Records a pair committed into a folder: on Windows its two files,
+  // elsewhere the folder (a descriptor of it, of which one per file system
+  // is kept).
+#if defined(_WIN32)
+  void Add(const std::filesystem::path& first, const std::filesystem::path& second);
+#else
+  void Add(int folder);
+#endif
+
+  struct State;  // the system's
+
+private:
+  mutable std::mutex mutex_;
+  std::unique_ptr<State> state_;
 };
 
 class OutputFolder {
@@ -40,13 +80,19 @@ public:
   // Windows). Before that, it settles what imports that were killed left in
   // the folder. Throws OutputError; the folder then holds the earlier pair,
   // and nothing of this import is left unless removing it failed (then the
-  // next import removes it).
-  virtual void Commit(TemporaryFile& first, TemporaryFile& second) = 0;
+  // next import removes it). Returns true when the pair was committed
+  // without being flushed, and recorded for a deferred flush.
+  virtual bool Commit(TemporaryFile& first, TemporaryFile& second) = 0;
 };
 
 // Opens an existing folder. Throws OutputError when it does not exist or is not
-// a folder.
-std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder);
+// a folder. With `deferred`, a pair committed into the folder while it holds
+// no pair (neither final name taken: judged under the folder's lock) is not
+// flushed, and is recorded there instead; into a folder that holds an earlier
+// file, both new files are flushed before they are renamed over it, and the
+// folder after, as without.
+std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder,
+                                               DeferredFlushes* deferred = nullptr);
 
 // The fixed folder of ImportLumercaFile: c:\userroot\temp\ on Windows, the
 // build's setting elsewhere (a leading "~/" is the calling user's home folder

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -43,9 +44,19 @@ std::string Words(int error) { return std::strerror(error); }
 detail::Result Done() { return detail::Result::Done(); }
 detail::Result Failed(int error) { return detail::Result::Failed(Words(error)); }
 
-// Imports of one process commit one pair at a time; flock on the folder keeps
-// imports of other processes out as well.
-std::mutex commit_mutex;
+// The commits of one process into one folder take turns under a mutex of
+// the folder's (imports into other folders mostly get others), beside flock
+// on the folder, which keeps other processes' commits out too, and those of
+// this process wherever the file system has flock.
+constexpr std::size_t kCommitMutexes = 64;
+std::mutex commit_mutexes[kCommitMutexes];
+
+std::mutex& CommitMutex(int folder) {
+  struct stat status {};
+  if (::fstat(folder, &status) != 0) return commit_mutexes[0];
+  const std::size_t key = static_cast<std::size_t>(status.st_ino) * 31u + static_cast<std::size_t>(status.st_dev);
+  return commit_mutexes[key % kCommitMutexes];
+}
 
 // A descriptor whose lock goes when it is closed.
 class HeldDescriptor final : public detail::Held {
@@ -59,7 +70,7 @@ private:
 
 class FolderLock final : public detail::Held {
 public:
-  explicit FolderLock(int fd) : process_(commit_mutex), fd_(fd) {
+  explicit FolderLock(int fd) : process_(CommitMutex(fd)), fd_(fd) {
     // Where the file system cannot lock a folder, the lock of the process
     // is all there is.
     int result;
@@ -223,6 +234,8 @@ public:
 
   detail::Result Sync() override { return ::fsync(dir()) == 0 ? Done() : Failed(errno); }
 
+  void Defer(DeferredFlushes& deferred, const std::vector<std::string>&) override { deferred.Add(dir()); }
+
   std::string RandomId() override {
     std::uint64_t bits = 0;
     // getentropy rather than getrandom: WebAssembly's C library has only it.
@@ -243,18 +256,68 @@ private:
   std::filesystem::path path_;
 };
 
-class PosixOutputFolder final : public detail::JournalledOutputFolder {
-public:
-  PosixOutputFolder(std::shared_ptr<Descriptor> fd, std::filesystem::path path)
-      : JournalledOutputFolder(std::make_unique<PosixFolder>(std::move(fd), std::move(path))) {}
-};
-
 }  // namespace
 
-std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder) {
+// One descriptor of a folder on each file system that holds a deferred pair.
+struct DeferredFlushes::State {
+  std::map<dev_t, int> file_systems;
+  bool sync_all = false;  // a file system could not be told or kept: all of them
+  std::size_t pending = 0;
+
+  ~State() {
+    for (const auto& [device, fd] : file_systems) ::close(fd);
+  }
+};
+
+DeferredFlushes::DeferredFlushes() : state_(std::make_unique<State>()) {}
+DeferredFlushes::~DeferredFlushes() = default;
+
+void DeferredFlushes::Add(int folder) {
+  struct stat status {};
+  const bool known = ::fstat(folder, &status) == 0;
+  std::lock_guard lock(mutex_);
+  ++state_->pending;
+  if (!known) {
+    state_->sync_all = true;
+  } else if (state_->file_systems.count(status.st_dev) == 0) {
+    // A descriptor is kept: the folder may be renamed or removed before the
+    // flush, its file system stays.
+    const int fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) state_->file_systems.emplace(status.st_dev, fd);
+    else state_->sync_all = true;
+  }
+}
+
+bool DeferredFlushes::Flush(std::string& why) {
+  std::lock_guard lock(mutex_);
+  if (state_->pending == 0) return true;
+  if (state_->sync_all) ::sync();
+  for (const auto& [device, fd] : state_->file_systems) {
+    // syncfs writes back the whole file system (data, inodes, folders'
+    // entries) and waits for it, and reports a write-back error that any
+    // file of it met since the descriptor was opened.
+    if (::syncfs(fd) != 0) {
+      why = std::strerror(errno);
+      return false;
+    }
+  }
+  for (const auto& [device, fd] : state_->file_systems) ::close(fd);
+  state_->file_systems.clear();
+  state_->sync_all = false;
+  state_->pending = 0;
+  return true;
+}
+
+std::size_t DeferredFlushes::Pending() const {
+  std::lock_guard lock(mutex_);
+  return state_->pending;
+}
+
+std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder, DeferredFlushes* deferred) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) Fail("cannot open the output folder " + folder.string(), errno);
-  return std::make_unique<PosixOutputFolder>(std::make_shared<Descriptor>(fd), folder);
+  return std::make_unique<detail::JournalledOutputFolder>(
+      std::make_unique<PosixFolder>(std::make_shared<Descriptor>(fd), folder), deferred);
 }
 
 namespace {

@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwctype>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace lumerca::platform {
 namespace {
@@ -25,8 +27,17 @@ namespace {
 // MAX_PATH: 259 characters and the terminator.
 constexpr int kPathUnits = 260;
 
-// Keeps the commits of two imports of this process apart.
-SRWLOCK g_commit_lock = SRWLOCK_INIT;
+// Keeps the commits of two imports of this process into one folder apart
+// (imports into other folders mostly get other locks), beside the named
+// mutex, which is had by one thread at a time, and keeps other processes out.
+constexpr std::size_t kCommitLocks = 64;
+SRWLOCK g_commit_locks[kCommitLocks] = {};
+
+SRWLOCK& CommitLock(const std::wstring& mutex_name) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (wchar_t c : mutex_name) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+  return g_commit_locks[hash % kCommitLocks];
+}
 
 [[noreturn]] void Fail(const std::string& what, DWORD error) {
   throw OutputError(what + " (Windows error " + std::to_string(error) + ")");
@@ -70,8 +81,8 @@ std::wstring CommitMutexName(const std::filesystem::path& folder) {
 
 class FolderLock final : public detail::Held {
 public:
-  explicit FolderLock(const std::wstring& name) {
-    AcquireSRWLockExclusive(&g_commit_lock);
+  explicit FolderLock(const std::wstring& name) : process_(CommitLock(name)) {
+    AcquireSRWLockExclusive(&process_);
     // Without the mutex (the system refuses it) the lock of the process is
     // all there is. A mutex abandoned by a process that ended is ours.
     mutex_ = CreateMutexW(nullptr, FALSE, name.c_str());
@@ -83,10 +94,11 @@ public:
   ~FolderLock() override {
     if (owned_) ReleaseMutex(mutex_);
     if (mutex_ != nullptr) CloseHandle(mutex_);
-    ReleaseSRWLockExclusive(&g_commit_lock);
+    ReleaseSRWLockExclusive(&process_);
   }
 
 private:
+  SRWLOCK& process_;
   HANDLE mutex_ = nullptr;
   bool owned_ = false;
 };
@@ -218,6 +230,10 @@ public:
   // The renames were written through.
   detail::Result Sync() override { return Done(); }
 
+  void Defer(DeferredFlushes& deferred, const std::vector<std::string>& finals) override {
+    deferred.Add(At(finals.at(0)), At(finals.at(1)));
+  }
+
   std::string RandomId() override {
     unsigned char bytes[8];
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
@@ -248,7 +264,59 @@ private:
 
 }  // namespace
 
-std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder) {
+// The files of the deferred pairs: each is opened again and flushed.
+struct DeferredFlushes::State {
+  std::vector<std::filesystem::path> files;
+  std::size_t pending = 0;
+};
+
+DeferredFlushes::DeferredFlushes() : state_(std::make_unique<State>()) {}
+DeferredFlushes::~DeferredFlushes() = default;
+
+void DeferredFlushes::Add(const std::filesystem::path& first, const std::filesystem::path& second) {
+  std::lock_guard lock(mutex_);
+  state_->files.push_back(first);
+  state_->files.push_back(second);
+  ++state_->pending;
+}
+
+bool DeferredFlushes::Flush(std::string& why) {
+  std::lock_guard lock(mutex_);
+  std::vector<std::filesystem::path>& files = state_->files;
+  while (!files.empty()) {
+    const std::filesystem::path& file = files.back();
+    // The renames were written through; the files' bytes are flushed here.
+    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // A file removed or replaced since has nothing of ours left to flush.
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        why = "cannot open " + file.string() + " (Windows error " + std::to_string(error) + ")";
+        return false;
+      }
+    } else {
+      const bool flushed = FlushFileBuffers(handle) != 0;
+      const DWORD error = GetLastError();
+      CloseHandle(handle);
+      if (!flushed) {
+        why = "cannot flush " + file.string() + " (Windows error " + std::to_string(error) + ")";
+        return false;
+      }
+    }
+    files.pop_back();
+  }
+  state_->pending = 0;
+  return true;
+}
+
+std::size_t DeferredFlushes::Pending() const {
+  std::lock_guard lock(mutex_);
+  return state_->pending;
+}
+
+std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& folder, DeferredFlushes* deferred) {
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     Fail("the output folder cannot be reached", GetLastError());
@@ -256,7 +324,7 @@ std::unique_ptr<OutputFolder> OpenOutputFolder(const std::filesystem::path& fold
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     throw OutputError("the output folder is not a folder");
   }
-  return std::make_unique<detail::JournalledOutputFolder>(std::make_unique<WinFolder>(folder));
+  return std::make_unique<detail::JournalledOutputFolder>(std::make_unique<WinFolder>(folder), deferred);
 }
 
 std::filesystem::path FixedOutputFolder() { return std::filesystem::path(L"c:\\userroot\\temp\\"); }

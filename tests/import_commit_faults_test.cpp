@@ -93,6 +93,89 @@ TEST_F(CommitFaults, EveryStepFailedOrStoppedWithoutLinks) {
   EXPECT_NE(steps.find("move the earlier file aside csvimprt.txt"), std::string::npos) << steps;
 }
 
+// The same with the flush deferred: a failure or a stop at any step, into
+// an empty folder (nothing flushed) or one holding a pair (flushed first),
+// leaves what it leaves without deferring.
+TEST_F(CommitFaults, EveryStepFailedOrStoppedWithTheFlushDeferred) {
+  CommitFaultOptions options;
+  options.deferred = true;
+  options.stops_in_recovery = false;  // the recovery is the same code as above
+  const CommitFaultReport report = RunCommitFaults(markers_, dir() / "faults", options);
+  Expect(report);
+}
+
+// A deferred flush leaves out the flushes of a pair only where no earlier
+// file stands at either name: a folder holding a pair, or one file of it,
+// still gets both files flushed before they replace it and the folder after.
+// Without the option, every pair is flushed.
+TEST_F(CommitFaults, AFlushIsDeferredOnlyWhereNothingEarlierStands) {
+  struct Counted {
+    int flushes = 0, folder_syncs = 0;
+  };
+  Counted counted;
+  platform::SetOutputFaultHook([&](OutputStep step, const std::string&) {
+    counted.flushes += step == OutputStep::Flush;
+    counted.folder_syncs += step == OutputStep::SyncFolder;
+    return Fault::None;
+  });
+  DeferredFlush deferred;
+  ImportOptions options;
+  options.deferred = &deferred;
+  const auto import = [&](const fs::path& folder, const ImportOptions& with) {
+    counted = {};
+    fs::create_directories(folder);
+    return ImportMarker(markers_[0], "", folder, with);
+  };
+
+  ImportResult result = import(dir() / "fresh", options);
+  ASSERT_EQ(result.status, ImportStatus::Imported);
+  EXPECT_TRUE(result.deferred);
+  EXPECT_EQ(counted.flushes, 0);
+  EXPECT_EQ(counted.folder_syncs, 0);
+  EXPECT_EQ(deferred.Pending(), 1u);
+
+  result = import(dir() / "fresh", options);  // now holding the pair
+  ASSERT_EQ(result.status, ImportStatus::Imported);
+  EXPECT_FALSE(result.deferred);
+  EXPECT_EQ(counted.flushes, 2);
+  EXPECT_EQ(counted.folder_syncs, 1);
+  EXPECT_EQ(deferred.Pending(), 1u);
+
+  fs::create_directories(dir() / "half");
+  WriteBytes(dir() / "half" / "posimport.txt", {'x'});
+  result = import(dir() / "half", options);
+  ASSERT_EQ(result.status, ImportStatus::Imported);
+  EXPECT_FALSE(result.deferred);
+  EXPECT_EQ(counted.flushes, 2);
+  EXPECT_EQ(ReadFile(dir() / "half" / "posimport.txt"), ReadFile(dir() / "fresh" / "posimport.txt"));
+
+  result = import(dir() / "default", {});
+  ASSERT_EQ(result.status, ImportStatus::Imported);
+  EXPECT_FALSE(result.deferred);
+  EXPECT_EQ(counted.flushes, 2);
+  EXPECT_EQ(counted.folder_syncs, 1);
+
+  // WriteMarker takes the same option.
+  ReadResult read = ReadMarker(markers_[1]);
+  ASSERT_TRUE(read.ok());
+  lumerca::WriteOptions write;
+  write.deferred = &deferred;
+  counted = {};
+  fs::create_directories(dir() / "written");
+  WriteResult written = WriteMarker(read.marker, dir() / "written", write);
+  ASSERT_TRUE(written.ok()) << written.reason;
+  EXPECT_TRUE(written.deferred);
+  EXPECT_EQ(counted.flushes, 0);
+  EXPECT_EQ(deferred.Pending(), 2u);
+
+  std::string why;
+  EXPECT_TRUE(deferred.Flush(why)) << why;
+  EXPECT_EQ(deferred.Pending(), 0u);
+  EXPECT_TRUE(deferred.Flush(why)) << why;  // nothing left to flush
+  EXPECT_EQ(ReadFile(dir() / "fresh" / "csvimprt.txt"), ReadFile(dir() / "default" / "csvimprt.txt"));
+  EXPECT_EQ(ReadFile(dir() / "fresh" / "posimport.txt"), ReadFile(dir() / "default" / "posimport.txt"));
+}
+
 // An import that is still writing keeps its files while another commits
 // into the same folder; its own commit then goes through.
 TEST_F(CommitFaults, ALiveImportIsLeftAlone) {

@@ -174,18 +174,34 @@ int RunConversions(const Options& options) {
   }
   for (const std::string& note : list.notes) run.progress.Say("lumerca-import: " + note);
 
+  // Pairs into folders that held none are flushed to the disk once, at the
+  // end, with the report; the others each before it replaces its earlier
+  // pair.
+  DeferredFlush deferred;
   ArchiveConvertOptions convert;
   convert.name = options.name;
   convert.import = options.import;
+  convert.import.deferred = &deferred;
   Convert(run, convert);
   RemoveEmptyFolders(std::move(run.made));  // of files not imported
+  bool flush_failed = false;
+  if (!deferred.Flush(problem)) {
+    std::cerr << Printable("lumerca-import: " + problem) << "\n";
+    flush_failed = true;
+  }
+  if (run.report.IsOpen() && !run.report.Sync(problem)) {
+    std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
+    run.report_failed = true;
+  }
   if (list.several || StopSignal() != 0) Summary(run);
   int status = ExitStatus(run.told);
   if (run.report.IsOpen() && !run.report.Close(problem)) {
     std::cerr << Printable("lumerca-import: report: " + problem) << "\n";
     run.report_failed = true;
   }
-  if (run.report_failed && (status == kAllImported || status == kSomeWithoutPieces)) status = kSomeFailed;
+  if ((run.report_failed || flush_failed) && (status == kAllImported || status == kSomeWithoutPieces)) {
+    status = kSomeFailed;
+  }
   RemoveIfEmpty(made);
   return status;
 }

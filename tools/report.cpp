@@ -6,6 +6,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -73,6 +74,37 @@ bool Report::Row(const std::vector<std::string_view>& fields, std::string& error
     // A file that cannot be cut (a pipe, a device) keeps what arrived.
   }
 #endif
+  std::fclose(out_);
+  out_ = nullptr;
+  return false;
+}
+
+bool Report::Sync(std::string& error) {
+  if (out_ == nullptr) return true;
+  errno = 0;
+  bool synced = std::fflush(out_) == 0;
+  if (synced) {
+#if defined(_WIN32)
+    synced = _commit(_fileno(out_)) == 0 || errno == EBADF;
+#else
+    const auto flushed = [](int fd) { return ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS; };
+    synced = flushed(fileno(out_));
+    // The report's name in its folder too, which the run may have made. A
+    // folder that cannot be opened (no right to read it) is left to the
+    // system.
+    const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+    const int fd = synced ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (fd >= 0) {
+      synced = flushed(fd);
+      const int saved = errno;
+      ::close(fd);
+      errno = saved;
+    }
+#endif
+  }
+  if (synced) return true;
+  const int saved = errno;
+  error = "cannot write " + path_.string() + ": " + (saved != 0 ? std::strerror(saved) : "the flush failed");
   std::fclose(out_);
   out_ = nullptr;
   return false;

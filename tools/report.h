@@ -34,6 +34,11 @@ public:
   // every one complete, and is closed.
   bool Add(const ArchiveRow& row, std::string& error);
 
+  // Brings the rows written to the storage device. False, with the system's
+  // reason, when it cannot: the report is then closed. A report that is not
+  // a file on a disk (a pipe, a terminal, a device) has nothing to flush.
+  bool Sync(std::string& error);
+
   // False when the report cannot be closed.
   bool Close(std::string& error);
 

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -79,6 +80,57 @@ struct ImportResult {
   // one ImportFailed entry that gives the reason.
   std::vector<Diagnostic> diagnostics;
   ImportCounts counts;  // set when status is Imported, zero otherwise
+  // The pair went into place without a flush, for ImportOptions::deferred's
+  // Flush().
+  bool deferred = false;
+};
+
+// ------------------------------------------------------------- durability
+
+namespace detail {
+struct DeferredFlushState;
+}
+
+// The flush to the storage device of the pairs of a batch, made once for all
+// of them instead of once for each pair.
+//
+// Without it (the default), WriteMarker and ImportMarker flush both new files
+// before they rename them into place and the folder after, so that a pair
+// that replaces an earlier one survives a power cut whole. A pair written
+// with a DeferredFlush in its options (WriteOptions::deferred,
+// ImportOptions::deferred) into a folder that holds no pair yet (neither
+// csvimprt.txt nor posimport.txt, judged under the folder's lock, so that
+// another import's pair cannot come between) is committed the same way
+// (temporary names, renamed into place together) but not flushed; it is
+// recorded here, and Flush() brings every pair recorded to the storage
+// device at once. Into a folder that holds an earlier file the pair is
+// flushed as without it, since the earlier pair is at stake.
+//
+// Until Flush() has returned true, a crash of the system or a power cut can
+// leave a deferred pair incomplete (a file empty or cut short, one of the two
+// files, the import's temporary files), where nothing stood before;
+// converting the file again mends it. A process that is killed loses nothing
+// that the system had taken: its pairs are as whole as without deferring.
+// Safe to share between threads.
+class LUMERCA_API DeferredFlush {
+public:
+  DeferredFlush();
+  ~DeferredFlush();  // does not flush
+  DeferredFlush(const DeferredFlush&) = delete;
+  DeferredFlush& operator=(const DeferredFlush&) = delete;
+
+  // Brings every pair recorded since the last flush to the storage device,
+  // with the folders' entries: one syncfs of each file system that holds
+  // one (elsewhere than on Windows), FlushFileBuffers of each file on
+  // Windows. False, with the system's reason, when the device reports an
+  // error; the pairs then stay recorded.
+  [[nodiscard]] bool Flush(std::string& reason) noexcept;
+  // The pairs recorded since the last flush.
+  [[nodiscard]] std::size_t Pending() const noexcept;
+
+private:
+  friend struct detail::DeferredFlushState;
+  std::unique_ptr<detail::DeferredFlushState> state_;
 };
 
 struct ImportOptions {
@@ -91,6 +143,10 @@ struct ImportOptions {
   // (0: the process's, AnsiCodePage()). Any supported code page holds on every
   // platform, for this import only.
   unsigned code_page = 0;
+  // Into a folder that holds no pair, the pair is not flushed to the storage
+  // device but recorded here for one flush of the batch (see DeferredFlush);
+  // null: each pair is flushed before the import returns.
+  DeferredFlush* deferred = nullptr;
 };
 
 // Reads `file` and writes csvimprt.txt and posimport.txt into `output_dir`.
@@ -98,8 +154,8 @@ struct ImportOptions {
 // bytes are used). The files are written under temporary names and renamed into
 // place only when both are complete: on any status but Imported the files that
 // were there before are left as they were. Never throws.
-// It is ReadMarker (with the process's code page and `options.salvage`) and
-// then WriteMarker (with `name`).
+// It is ReadMarker (with `options.code_page` and `options.salvage`) and then
+// WriteMarker (with `name` and `options.deferred`).
 [[nodiscard]] LUMERCA_API ImportResult ImportMarker(const std::filesystem::path& file,
                                                     std::string_view name,
                                                     const std::filesystem::path& output_dir) noexcept;
@@ -201,6 +257,11 @@ struct WriteOptions {
   // The ANSI code page that names are normalised in (0: the one the marker
   // was read with).
   unsigned code_page = 0;
+  // Into a folder that holds no pair, the pair is not flushed to the storage
+  // device but recorded here for one flush of the batch (see DeferredFlush);
+  // null: each pair is flushed before the write returns. Not used when
+  // writing into memory.
+  DeferredFlush* deferred = nullptr;
 };
 
 struct WriteResult {
@@ -211,6 +272,9 @@ struct WriteResult {
   std::string reason;   // the detail of a status other than Imported
   std::string name;     // the normalised marker name, as "o:" writes it
   ImportCounts counts;  // what the files hold (when written)
+  // The pair went into place without a flush, for WriteOptions::deferred's
+  // Flush().
+  bool deferred = false;
 
   bool ok() const noexcept { return status == ImportStatus::Imported; }
 };

@@ -143,7 +143,8 @@ private:
   // import.
   std::vector<std::vector<Step>> Scenario(bool earlier, const std::vector<Plan>& plans, const std::string& what) {
     const std::string context = what + (earlier ? ", into a folder holding a pair" : ", into an empty folder") +
-                                (options_.links_refused ? ", links refused" : "") + ": ";
+                                (options_.links_refused ? ", links refused" : "") +
+                                (options_.deferred ? ", flush deferred" : "") + ": ";
     std::error_code error;
     fs::remove_all(folder_, error);
     fs::create_directories(folder_);
@@ -223,9 +224,13 @@ private:
       steps_.push_back({step, name, fault});
       return fault;
     });
-    const ImportStatus status = ImportMarker(markers_[marker], "", folder_).status;
+    ImportOptions import;
+    if (options_.deferred) import.deferred = &deferred_;
+    const ImportStatus status = ImportMarker(markers_[marker], "", folder_, import).status;
     platform::SetOutputFaultHook({});
     ++report_.imports;
+    std::string why;
+    if (!deferred_.Flush(why)) Problem("the deferred flush fails: " + why);
     return status;
   }
 
@@ -251,6 +256,7 @@ private:
   std::vector<Pair> pairs_;
   std::vector<Step> steps_;  // of the last import
   CommitFaultReport report_;
+  DeferredFlush deferred_;
 };
 
 }  // namespace

@@ -20,6 +20,10 @@ struct CommitFaultOptions {
   // After each stop, the next import's recovery is made to fail at each of
   // its steps; with this, it is also stopped at each (pairs of stops).
   bool stops_in_recovery = true;
+  // Each import defers its flush (ImportOptions::deferred), which is made
+  // after it: the pair into the empty folder goes in place unflushed, the
+  // one into a folder holding a pair is flushed before it replaces it.
+  bool deferred = false;
 };
 
 struct CommitFaultReport {

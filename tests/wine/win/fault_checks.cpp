@@ -70,10 +70,12 @@ std::vector<fs::path> WriteMarkers(const fs::path& folder) {
 
 void CheckCommit(const fs::path& work) {
   const std::vector<fs::path> markers = WriteMarkers(work);
-  // Windows moves the earlier file aside (no hard links): one run.
-  {
+  // Windows moves the earlier file aside (no hard links): one run, and one
+  // with the flushes deferred (FlushFileBuffers of each file afterwards).
+  for (const bool deferred : {false, true}) {
     lumerca::testing::CommitFaultOptions options;
     options.stops_in_recovery = false;  // the native test covers them; Wine is slow
+    options.deferred = deferred;
     const auto report = lumerca::testing::RunCommitFaults(markers, work / "faults", options);
     std::string detail;
     for (const auto& p : report.problems) {
@@ -89,7 +91,7 @@ void CheckCommit(const fs::path& work) {
       detail += ';';
     }
     detail += ")";
-    Report("commit", report.problems.empty() && report.imports > 100 &&
+    Report(deferred ? "commit, flush deferred" : "commit", report.problems.empty() && report.imports > 100 &&
                          std::any_of(report.steps.begin(), report.steps.end(),
                                      [](const std::string& s) { return s.rfind("move the earlier file aside", 0) == 0; }),
            detail);
