@@ -500,12 +500,15 @@ py::tuple ListArchive(const std::vector<py::bytes>& inputs, const py::bytes& out
 // ConvertArchiveEntry on each entry in turn, the GIL released while it runs:
 // a list of rows (the report's fields as bytes, the status, the notes as
 // bytes, the folders made as bytes).
+// With `deferred`, pairs into folders that held none are recorded there for
+// one flush of the whole run instead of being flushed one by one.
 py::list ConvertArchiveEntries(const py::list& entries, const std::string& name, unsigned code_page,
-                               bool salvage) {
+                               bool salvage, lumerca::DeferredFlush* deferred) {
   lumerca::ArchiveConvertOptions options;
   options.name = name;
   options.import.code_page = code_page;
   options.import.salvage = salvage;
+  options.import.deferred = deferred;
   py::list rows;
   for (const py::handle& item : entries) {
     const lumerca::ArchiveEntry entry = EntryOf(item.cast<py::sequence>());
@@ -579,9 +582,23 @@ PYBIND11_MODULE(_core, m) {
   });
   m.def("version", &lumerca::Version);
 
+  // The flush of a run's pairs, made once (see lumerca::DeferredFlush).
+  py::class_<lumerca::DeferredFlush>(m, "DeferredFlush")
+      .def(py::init<>())
+      .def("flush",
+           [](lumerca::DeferredFlush& deferred) {
+             std::string reason;
+             bool flushed = false;
+             {
+               py::gil_scoped_release release;
+               flushed = deferred.Flush(reason);
+             }
+             return py::make_tuple(flushed, reason);
+           })
+      .def("pending", &lumerca::DeferredFlush::Pending);
   m.def("list_archive", &ListArchive, py::arg("inputs"), py::arg("output"), py::arg("leave_out"));
   m.def("convert_archive_entries", &ConvertArchiveEntries, py::arg("entries"), py::arg("name"),
-        py::arg("code_page"), py::arg("salvage"));
+        py::arg("code_page"), py::arg("salvage"), py::arg("deferred") = nullptr);
   m.def("make_archive_folder", &MakeArchiveFolder, py::arg("folder"));
   m.def("remove_empty_folders", &RemoveEmptyFolders, py::arg("folders"));
   m.def("archive_report_columns", [] {

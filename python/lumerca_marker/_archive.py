@@ -20,10 +20,26 @@ _Row = Tuple[List[bytes], str, List[bytes], List[bytes]]
 
 
 def _convert_batch(entries: Sequence[_Entry], name: bytes, code_page: int,
-                   salvage: bool) -> List[_Row]:
+                   salvage: bool, deferred: Optional[Any] = None) -> List[_Row]:
     """Converts entries of a listing in turn (on a worker of a cluster, or a
-    thread): their report rows."""
-    return _core.convert_archive_entries(list(entries), name, code_page, salvage)
+    thread): their report rows.
+
+    Pairs into folders that held none are flushed to the disk once: with
+    deferred (shared by the threads of this process) when the run flushes
+    it, otherwise at the end of this batch, on the machine that wrote them."""
+    if deferred is not None:
+        return _core.convert_archive_entries(list(entries), name, code_page, salvage, deferred)
+    own = _core.DeferredFlush()
+    rows = _core.convert_archive_entries(list(entries), name, code_page, salvage, own)
+    _flush(own)
+    return rows
+
+
+def _flush(deferred: Any) -> None:
+    flushed, reason = deferred.flush()
+    if not flushed:
+        raise OutputFailedError("the converted files cannot be flushed to the disk: " + reason
+                                + " (converting the files again mends it)")
 
 
 def _text(field: bytes) -> str:
@@ -99,8 +115,19 @@ def convert_archive(inputs: Union[PathLike, Iterable[PathLike]], out: PathLike, 
     attrs["notes"] lists what the listing passed over (links not followed,
     out when it lies inside a folder given). A file that fails does not
     raise: its row says why. Interrupted (KeyboardInterrupt), no further
-    file starts and the exception goes on; every pair written is whole. Raises OutputFailedError when out cannot be
-    made, MemoryError, ValueError (a code page that is not supported).
+    file starts and the exception goes on; every pair written is whole.
+
+    As with lumerca-import, pairs written into folders that held none are
+    flushed to the disk together at the end of the run (on a cluster, at the
+    end of each worker's task) rather than one by one; a folder that held a
+    pair gets each new pair flushed before it replaces the earlier one. Once
+    the call has returned, every pair is on the disk; a crash of the system
+    before that can leave such new folders incomplete, and converting again
+    mends them.
+
+    Raises OutputFailedError when out cannot be made or the converted files
+    cannot be flushed to the disk, MemoryError, ValueError (a code page that
+    is not supported).
     """
     _check_code_page(code_page)
     if isinstance(inputs, (str, bytes, os.PathLike)):
@@ -138,19 +165,27 @@ def convert_archive(inputs: Union[PathLike, Iterable[PathLike]], out: PathLike, 
             if jobs < 1:
                 raise ValueError("jobs must be at least 1")
             batches = [[e] for e in entries]
-            if jobs == 1 or len(batches) < 2:
-                for batch in batches:
-                    rows.extend(_convert_batch(batch, name_bytes, code_page, salvage))
-            else:
-                pool = ThreadPoolExecutor(max_workers=jobs)
-                try:
-                    for batch in pool.map(_convert_batch, batches, [name_bytes] * len(batches),
-                                          [code_page] * len(batches), [salvage] * len(batches)):
-                        rows.extend(batch)
-                finally:
-                    # Interrupted (Ctrl-C): no further file starts, the ones
-                    # running finish.
-                    pool.shutdown(wait=True, cancel_futures=True)
+            deferred = _core.DeferredFlush()
+            try:
+                if jobs == 1 or len(batches) < 2:
+                    for batch in batches:
+                        rows.extend(_convert_batch(batch, name_bytes, code_page, salvage, deferred))
+                else:
+                    pool = ThreadPoolExecutor(max_workers=jobs)
+                    try:
+                        for batch in pool.map(_convert_batch, batches, [name_bytes] * len(batches),
+                                              [code_page] * len(batches), [salvage] * len(batches),
+                                              [deferred] * len(batches)):
+                            rows.extend(batch)
+                    finally:
+                        # Interrupted (Ctrl-C): no further file starts, the
+                        # ones running finish.
+                        pool.shutdown(wait=True, cancel_futures=True)
+            except BaseException:
+                # Interrupted: what was written is flushed all the same.
+                deferred.flush()
+                raise
+            _flush(deferred)
     finally:
         # The folders made for files not imported, then out (when made here),
         # when they are left empty.

@@ -158,3 +158,22 @@ def test_nothing_imported_leaves_no_output_folder(fixtures_dir, tool_run, tmp_pa
     (tmp_path / "file").write_text("")
     with pytest.raises(lm.OutputFailedError):
         lm.convert_archive(fixtures_dir / "plain.txt", tmp_path / "file" / "out")
+
+
+def test_pairs_into_fresh_folders_wait_for_one_flush(archive, tmp_path):
+    # The run's rule, seen through the binding: pairs into folders that held
+    # none are recorded for one flush; into folders holding a pair, each is
+    # flushed at once and nothing is recorded.
+    from lumerca_marker import _core
+
+    out = os.fsencode(tmp_path / "out")
+    assert _core.make_archive_folder(out)[0]
+    entries = _core.list_archive([os.fsencode(archive)], out, b"")[0]
+    for round_number in (1, 2):
+        deferred = _core.DeferredFlush()
+        rows = _core.convert_archive_entries(entries, b"", 1252, False, deferred)
+        imported = sum(status == "imported" for _, status, _, _ in rows)
+        assert imported > 50
+        assert deferred.pending() == (imported if round_number == 1 else 0)
+        assert deferred.flush() == (True, "")
+        assert deferred.pending() == 0
