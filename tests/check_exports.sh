@@ -7,7 +7,7 @@
 # that loads it cannot reach them. Prints the functions it exports.
 exports=$(nm -D --defined-only -C "$1") || { echo "nm cannot read $1"; exit 1; }
 echo "$exports" | grep ' T ' | sed 's/^[0-9a-f]* T /exports /'
-internal=$(echo "$exports" | grep -E 'ForTests|lumerca::(platform|storage|readers|output|tools|testing)::')
+internal=$(echo "$exports" | grep -E 'ForTests|lumerca::(platform|storage|model|readers|output|entry|tools|testing)::')
 if [ -n "$internal" ]; then
   echo "exported, though internal:"
   echo "$internal"
