@@ -7,7 +7,7 @@
 namespace lumerca::bench {
 
 using testing::ByteVector;
-using testing::MarkerSpec;
+using testing::MarkerRecipe;
 using testing::Node;
 
 std::uint64_t Random::Next() {
@@ -113,7 +113,7 @@ float MarkerLength(const Shape& shape) {
   return 400.0f + 160.0f * static_cast<float>(shape.pieces / 12 + 1);
 }
 
-void FillTables(const Shape& shape, std::uint64_t seed, MarkerSpec& marker) {
+void FillTables(const Shape& shape, std::uint64_t seed, MarkerRecipe& marker) {
   Random header = PartRandom(seed, kHeaderPart);
   marker.header.width = header.Uniform(1400.0f, 2200.0f);
   marker.header.scale_x = header.Uniform(0.95f, 1.0f);
@@ -131,14 +131,14 @@ void FillTables(const Shape& shape, std::uint64_t seed, MarkerSpec& marker) {
   }
   marker.sizes.reserve(shape.sizes);
   for (std::size_t i = 0; i < shape.sizes; ++i) {
-    testing::SizeSpec size;
+    testing::SizeRecipe size;
     size.number = static_cast<std::uint8_t>(30 + (i * 2) % 40);
     size.name = Text(tables, Length(tables, longest, 1, 4, kMaxSizeName));
     marker.sizes.push_back(std::move(size));
   }
   marker.classes.reserve(shape.classes);
   for (std::size_t i = 0; i < shape.classes; ++i) {
-    testing::ClassSpec cls;
+    testing::ClassRecipe cls;
     cls.name = Text(tables, Length(tables, longest, 3, 16, kMaxClassText));
     cls.text = Text(tables, Length(tables, longest, 0, 8, kMaxClassText));
     marker.classes.push_back(std::move(cls));
@@ -147,7 +147,7 @@ void FillTables(const Shape& shape, std::uint64_t seed, MarkerSpec& marker) {
   // there are enough croixes.
   marker.croixes.reserve(shape.croixes);
   for (std::size_t i = 0; i < shape.croixes; ++i) {
-    testing::CroixSpec croix;
+    testing::CroixRecipe croix;
     croix.size_index = static_cast<std::int16_t>(i % shape.sizes);
     croix.class_index = static_cast<std::int16_t>(tables.Below(shape.classes));
     marker.croixes.push_back(croix);
@@ -161,7 +161,7 @@ void FillTables(const Shape& shape, std::uint64_t seed, MarkerSpec& marker) {
   const float length = MarkerLength(shape);
   marker.pieces.reserve(shape.pieces);
   for (std::size_t i = 0; i < shape.pieces; ++i) {
-    testing::PieceSpec piece;
+    testing::PieceRecipe piece;
     // Piece i names croix i while there are croixes enough, so every croix is
     // used; beyond that a croix at random.
     piece.croix_index = static_cast<std::int16_t>(i < shape.croixes ? i : pieces.Below(shape.croixes));
@@ -184,13 +184,13 @@ std::size_t CutPiece(const Shape& shape, std::size_t s) {
   return s % shape.pieces;
 }
 
-std::vector<testing::SplitSpec> CutLines(const Shape& shape, std::uint64_t seed, std::size_t s,
-                                         const testing::PieceSpec& piece) {
+std::vector<testing::SplitRecipe> CutLines(const Shape& shape, std::uint64_t seed, std::size_t s,
+                                         const testing::PieceRecipe& piece) {
   Random random = PartRandom(seed, kCutsPart, s);
-  std::vector<testing::SplitSpec> splits;
+  std::vector<testing::SplitRecipe> splits;
   splits.reserve(shape.splits_per_stream);
   for (std::size_t k = 0; k < shape.splits_per_stream; ++k) {
-    testing::SplitSpec split;
+    testing::SplitRecipe split;
     // End points in the piece's own coordinates, within its box.
     split.a1 = random.Uniform(piece.min_x, piece.max_x);
     split.b1 = random.Uniform(piece.min_y, piece.max_y);
@@ -241,8 +241,8 @@ void AddSkippedStreams(const Shape& shape, Node& root) {
 
 }  // namespace
 
-MarkerSpec GenerateMarker(const Shape& shape, std::uint64_t seed) {
-  MarkerSpec marker;
+MarkerRecipe GenerateMarker(const Shape& shape, std::uint64_t seed) {
+  MarkerRecipe marker;
   FillTables(shape, seed, marker);
   for (std::size_t s = 0; s < shape.cut_streams; ++s) {
     const std::size_t piece = CutPiece(shape, s);
@@ -257,7 +257,7 @@ MarkerSpec GenerateMarker(const Shape& shape, std::uint64_t seed) {
 }
 
 Node GenerateDocument(const Shape& shape, std::uint64_t seed) {
-  MarkerSpec marker;
+  MarkerRecipe marker;
   FillTables(shape, seed, marker);
 
   Node root = testing::StorageNode(u"Root Entry");

@@ -55,7 +55,7 @@ Shape LargestShape(std::size_t cut_streams);
 
 // The marker of `shape` drawn from `seed`: every cross-reference is in range,
 // so that the whole import (both writers) runs on it.
-testing::MarkerSpec GenerateMarker(const Shape& shape, std::uint64_t seed);
+testing::MarkerRecipe GenerateMarker(const Shape& shape, std::uint64_t seed);
 
 // The document tree of `shape` and `seed`: the tables at the root, the .CUTS
 // streams in sub-storages "CUTS0", "CUTS1"..., the skipped kinds in "EXTRA".

@@ -102,21 +102,21 @@ ByteVector JoinParts(const std::vector<ByteVector>& parts) {
   return joined;
 }
 
-std::vector<ByteVector> MarkerParts(const testing::MarkerSpec& spec, std::uint8_t flags,
+std::vector<ByteVector> MarkerParts(const testing::MarkerRecipe& recipe, std::uint8_t flags,
                                     std::uint8_t code_page_index, const std::string& caller_name) {
   using namespace testing;
   std::vector<ByteVector> parts;
   ByteVector control{flags, code_page_index};
   control.insert(control.end(), caller_name.begin(), caller_name.end());
   parts.push_back(std::move(control));
-  parts.push_back(MarkerStream(spec.header));
-  parts.push_back(StylesStream(spec.styles));
-  parts.push_back(SizesStream(spec.sizes));
-  parts.push_back(ClassesStream(spec.classes));
-  parts.push_back(CroixesStream(spec.croixes));
-  parts.push_back(HalfsStream(spec.halfs));
-  parts.push_back(PiecesStream(spec.pieces));
-  if (spec.skipped_streams) {
+  parts.push_back(MarkerStream(recipe.header));
+  parts.push_back(StylesStream(recipe.styles));
+  parts.push_back(SizesStream(recipe.sizes));
+  parts.push_back(ClassesStream(recipe.classes));
+  parts.push_back(CroixesStream(recipe.croixes));
+  parts.push_back(HalfsStream(recipe.halfs));
+  parts.push_back(PiecesStream(recipe.pieces));
+  if (recipe.skipped_streams) {
     parts.push_back(ChessStream(3));
     parts.push_back(CasStream(2));
     parts.push_back(ClsStream(2));
@@ -125,7 +125,7 @@ std::vector<ByteVector> MarkerParts(const testing::MarkerSpec& spec, std::uint8_
   } else {
     parts.resize(kFirstCuts);
   }
-  for (const auto& [piece, splits] : spec.cuts) {
+  for (const auto& [piece, splits] : recipe.cuts) {
     if (piece < 0 || static_cast<std::size_t>(piece) >= kMaxCuts) continue;
     const std::size_t part = kFirstCuts + static_cast<std::size_t>(piece);
     if (parts.size() <= part) parts.resize(part + 1);

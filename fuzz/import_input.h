@@ -57,7 +57,7 @@ ImportInput DecodeImportInput(std::span<const std::uint8_t> input);
 testing::ByteVector JoinParts(const std::vector<testing::ByteVector>& parts);
 // The parts of a marker: a control part with the given flags, then every
 // stream that MarkerDocument would write (no .CUTS stream past 31.CUTS).
-std::vector<testing::ByteVector> MarkerParts(const testing::MarkerSpec& spec, std::uint8_t flags,
+std::vector<testing::ByteVector> MarkerParts(const testing::MarkerRecipe& recipe, std::uint8_t flags,
                                              std::uint8_t code_page_index,
                                              const std::string& caller_name = "");
 

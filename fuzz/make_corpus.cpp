@@ -33,24 +33,24 @@ ByteVector Text(const std::string& text) { return ByteVector(text.begin(), text.
 
 // A marker of two sizes, two classes and three pieces, one of them a half
 // piece, with cut lines of kinds 0 to 3.
-MarkerSpec SmallMarker() {
-  MarkerSpec spec;
-  spec.header.name = "Tiny 1.0";
-  spec.sizes = {{10, "S"}, {12, "M"}};
-  spec.classes = {{"PANEL", ""}, {"strap", ""}};
-  spec.croixes = {{0, 0}, {1, 1}, {1, 0}};
+MarkerRecipe SmallMarker() {
+  MarkerRecipe recipe;
+  recipe.header.name = "Tiny 1.0";
+  recipe.sizes = {{10, "S"}, {12, "M"}};
+  recipe.classes = {{"PANEL", ""}, {"strap", ""}};
+  recipe.croixes = {{0, 0}, {1, 1}, {1, 0}};
   for (std::int16_t i = 0; i < 3; ++i) {
-    PieceSpec piece;
+    PieceRecipe piece;
     piece.croix_index = i;
     piece.place_x = 10.0f * i;
     piece.max_x = 5;
     piece.max_y = 4;
-    spec.pieces.push_back(piece);
+    recipe.pieces.push_back(piece);
   }
-  spec.halfs = {2};
-  spec.cuts[0] = {SplitSpec{0, 0, 3, 4, 16256, 2, 0}, SplitSpec{1, 1, 1, 1, 16000, 3, 0}};
-  spec.cuts[1] = {SplitSpec{0, 0, 0, 5, 0, 0, 0}, SplitSpec{2, 2, 3, 3, 16384, 1, 0}};
-  return spec;
+  recipe.halfs = {2};
+  recipe.cuts[0] = {SplitRecipe{0, 0, 3, 4, 16256, 2, 0}, SplitRecipe{1, 1, 1, 1, 16000, 3, 0}};
+  recipe.cuts[1] = {SplitRecipe{0, 0, 0, 5, 0, 0, 0}, SplitRecipe{2, 2, 3, 3, 16384, 1, 0}};
+  return recipe;
 }
 
 void CompoundSeeds(const fs::path& dir) {

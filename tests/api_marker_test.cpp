@@ -31,41 +31,41 @@ std::span<const std::byte> AsBytes(const ByteVector& bytes) {
 // A marker of random tables whose cross-references mostly hold: sizes that
 // repeat numbers, classes with names that normalisation changes, half
 // pieces, pieces in no size and cut lines of every kind.
-MarkerSpec RandomMarker(std::uint32_t seed) {
+MarkerRecipe RandomMarker(std::uint32_t seed) {
   std::mt19937 random(seed);
   auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   auto coordinate = [&] { return static_cast<float>(below(20000)) / 8.0f - 1000.0f; };
-  MarkerSpec spec;
-  spec.header.name = "Gen." + std::to_string(seed) + "/#a";
-  spec.header.width = coordinate() + 1500.0f;
-  spec.header.scale_x = 1.0f - static_cast<float>(below(50)) / 1000.0f;
+  MarkerRecipe recipe;
+  recipe.header.name = "Gen." + std::to_string(seed) + "/#a";
+  recipe.header.width = coordinate() + 1500.0f;
+  recipe.header.scale_x = 1.0f - static_cast<float>(below(50)) / 1000.0f;
   const int sizes = 1 + below(6), classes = 1 + below(5), pieces = 1 + below(30);
-  for (int i = 0; i < sizes; ++i) spec.sizes.push_back({static_cast<std::uint8_t>(34 + 2 * below(6)), "S"});
-  for (int c = 0; c < classes; ++c) spec.classes.push_back({"part " + std::to_string(below(3)) + "x", ""});
+  for (int i = 0; i < sizes; ++i) recipe.sizes.push_back({static_cast<std::uint8_t>(34 + 2 * below(6)), "S"});
+  for (int c = 0; c < classes; ++c) recipe.classes.push_back({"part " + std::to_string(below(3)) + "x", ""});
   for (int i = 0; i < sizes * 2; ++i) {
-    spec.croixes.push_back({static_cast<std::int16_t>(below(sizes + 1)), static_cast<std::int16_t>(below(classes))});
+    recipe.croixes.push_back({static_cast<std::int16_t>(below(sizes + 1)), static_cast<std::int16_t>(below(classes))});
   }
   for (int j = 0; j < pieces; ++j) {
-    PieceSpec p;
+    PieceRecipe p;
     p.croix_index = static_cast<std::int16_t>(below(sizes * 2));
     p.attr2 = static_cast<std::uint8_t>(below(256));
     p.attr5 = static_cast<std::uint8_t>(below(256));
     p.attr4 = coordinate();
     p.place_x = coordinate(), p.place_y = coordinate();
     p.min_x = -coordinate(), p.max_x = coordinate(), p.min_y = -coordinate(), p.max_y = coordinate();
-    spec.pieces.push_back(p);
-    if (below(3) == 0) spec.halfs.push_back(static_cast<std::int16_t>(j));
+    recipe.pieces.push_back(p);
+    if (below(3) == 0) recipe.halfs.push_back(static_cast<std::int16_t>(j));
     if (below(2) == 0) {
-      std::vector<SplitSpec> lines;
+      std::vector<SplitRecipe> lines;
       for (int k = below(4); k > 0; --k) {
         lines.push_back({coordinate(), coordinate(), coordinate(), coordinate(),
                          static_cast<std::uint16_t>(below(2) ? 0 : 16000 + below(800)),
                          static_cast<std::uint16_t>(below(6))});
       }
-      spec.cuts[j] = lines;
+      recipe.cuts[j] = lines;
     }
   }
-  return spec;
+  return recipe;
 }
 
 // The markers every comparison runs over: the samples and 40 generated ones.
@@ -217,7 +217,7 @@ TEST_F(ApiTest, PiecesAreWhatThePositionFileSays) {
 
 // A marker that cannot be written is still read whole; the write says why.
 TEST_F(ApiTest, WhatCannotBeWrittenIsStillRead) {
-  MarkerSpec no_pieces = BlouseMarker();
+  MarkerRecipe no_pieces = BlouseMarker();
   no_pieces.pieces.clear();
   no_pieces.cuts.clear();
   no_pieces.halfs.clear();
@@ -228,7 +228,7 @@ TEST_F(ApiTest, WhatCannotBeWrittenIsStillRead) {
   OutputFiles files;
   EXPECT_EQ(WriteMarker(empty.marker, files).status, ImportStatus::NoPieces);
 
-  MarkerSpec corrupt = BlouseMarker();
+  MarkerRecipe corrupt = BlouseMarker();
   corrupt.pieces[1].croix_index = 77;
   const ReadResult bad = ReadMarker(AsBytes(MarkerFile(corrupt)));
   EXPECT_EQ(bad.status, ImportStatus::CorruptIndex);
@@ -334,12 +334,12 @@ TEST_F(ApiTest, WriteOptions) {
 // each get their own page's bytes: the code page is a setting of the call,
 // not of the process.
 TEST_F(ApiTest, TwoCodePagesAtOnce) {
-  MarkerSpec spec = BlouseMarker();
+  MarkerRecipe recipe = BlouseMarker();
   // In 932, 0x82 0xA0 is one character that stays; in 1252 both bytes are
   // characters that may not stand in a name.
-  spec.classes[0].name = "FR\x82\xA0NT";
-  spec.header.name = "bl\x82\xA0use";
-  const ByteVector bytes = MarkerFile(spec);
+  recipe.classes[0].name = "FR\x82\xA0NT";
+  recipe.header.name = "bl\x82\xA0use";
+  const ByteVector bytes = MarkerFile(recipe);
 
   auto convert = [&](unsigned code_page) {
     ReadOptions options;

@@ -37,9 +37,9 @@ constexpr Id kRoot = MemoryDocument::kRoot;
 // A PIECES stream whose pieces carry the given CroixIndex values, so that the
 // order in which pieces were read can be told from the model.
 ByteVector Pieces(std::vector<std::int16_t> tags) {
-  std::vector<testing::PieceSpec> specs(tags.size());
-  for (std::size_t i = 0; i < tags.size(); ++i) specs[i].croix_index = tags[i];
-  return testing::PiecesStream(specs);
+  std::vector<testing::PieceRecipe> recipes(tags.size());
+  for (std::size_t i = 0; i < tags.size(); ++i) recipes[i].croix_index = tags[i];
+  return testing::PiecesStream(recipes);
 }
 
 std::vector<int> Tags(const CMarker& model) {
@@ -265,15 +265,15 @@ TEST(WalkStorage, EachLevelReleasesWhatItOpened) {
 TEST(WalkStorage, TwoPiecesStreamsInTwoStorages) {
   // A whole marker, its tables at the root; PIECES streams in two storages
   // add up in walk order. The skipped kinds of stream change nothing.
-  testing::MarkerSpec spec;
-  spec.header.name = "M";
-  spec.sizes = {{36, "S"}};
-  spec.classes = {{"FRONT", ""}};
-  spec.croixes = {{0, 0}};
-  spec.pieces.resize(2);
-  spec.cuts[1] = {testing::SplitSpec{}};
-  spec.skipped_streams = true;
-  testing::Node tree = testing::MarkerDocument(spec);
+  testing::MarkerRecipe recipe;
+  recipe.header.name = "M";
+  recipe.sizes = {{36, "S"}};
+  recipe.classes = {{"FRONT", ""}};
+  recipe.croixes = {{0, 0}};
+  recipe.pieces.resize(2);
+  recipe.cuts[1] = {testing::SplitRecipe{}};
+  recipe.skipped_streams = true;
+  testing::Node tree = testing::MarkerDocument(recipe);
   testing::Node more = testing::StorageNode(u"MORE");
   more.children.push_back(testing::StreamNode(u"PIECES", Pieces({7})));
   tree.children.push_back(more);

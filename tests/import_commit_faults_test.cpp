@@ -31,12 +31,12 @@ protected:
   void SetUp() override {
     ImportFixture::SetUp();
     for (int i = 0; i < 3; ++i) {
-      MarkerSpec spec = JacketMarker();
-      spec.header.name = "MARKER ";
-      spec.header.name += std::to_string(i + 1);
-      for (auto& piece : spec.pieces) piece.place_x += static_cast<float>(1000 * i);
+      MarkerRecipe recipe = JacketMarker();
+      recipe.header.name = "MARKER ";
+      recipe.header.name += std::to_string(i + 1);
+      for (auto& piece : recipe.pieces) piece.place_x += static_cast<float>(1000 * i);
       markers_.push_back(dir() / ("m" + std::to_string(i + 1) + ".mrk"));
-      WriteBytes(markers_.back(), MarkerFile(spec));
+      WriteBytes(markers_.back(), MarkerFile(recipe));
     }
   }
 

@@ -45,10 +45,10 @@ constexpr int kCallsPerThread = 12;
 
 // The marker of one caller: the Jacket marker, its pieces moved by `shift`
 // (0 for the shared file).
-MarkerSpec Shifted(int shift) {
-  MarkerSpec spec = JacketMarker();
-  for (auto& piece : spec.pieces) piece.place_x += static_cast<float>(shift);
-  return spec;
+MarkerRecipe Shifted(int shift) {
+  MarkerRecipe recipe = JacketMarker();
+  for (auto& piece : recipe.pieces) piece.place_x += static_cast<float>(shift);
+  return recipe;
 }
 
 std::string CallerName(int process, int thread, int call) {

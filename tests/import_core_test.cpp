@@ -58,18 +58,18 @@ TEST_F(ImportFixture, ConvertsTheBlouseMarkerByteForByte) {
 }
 
 TEST_F(ImportFixture, CallersNameReplacesTheStoredOneAndIsCutTo255Bytes) {
-  auto spec = BlouseMarker();
-  spec.header.name = "MODEL 1.2";
-  auto stored = Import(spec);
+  auto recipe = BlouseMarker();
+  recipe.header.name = "MODEL 1.2";
+  auto stored = Import(recipe);
   ASSERT_EQ(stored.status, ImportStatus::Imported);
   EXPECT_EQ(stored.name, "MODEL 1-2");
 
-  auto renamed = Import(spec, "JACKET/A#2.1");
+  auto renamed = Import(recipe, "JACKET/A#2.1");
   ASSERT_EQ(renamed.status, ImportStatus::Imported);
   EXPECT_EQ(renamed.name, "JACKET-A-2-1");
   EXPECT_NE(ReadFile(out() / "csvimprt.txt").find("o:JACKET-A-2-1\r\n"), std::string::npos);
 
-  auto long_name = Import(spec, std::string(400, 'Q'));
+  auto long_name = Import(recipe, std::string(400, 'Q'));
   ASSERT_EQ(long_name.status, ImportStatus::Imported);
   EXPECT_EQ(long_name.name, std::string(255, 'Q'));
 }
@@ -115,7 +115,7 @@ TEST_F(ImportFixture, FailuresKeepTheEarlierFiles) {
 TEST_F(ImportFixture, CountsTellWhatTheFilesHold) {
   struct Case {
     const char* what;
-    testing::MarkerSpec spec;
+    testing::MarkerRecipe recipe;
     std::size_t sizes;
   };
   const Case cases[] = {{"blouse", BlouseMarker(), 4},
@@ -123,7 +123,7 @@ TEST_F(ImportFixture, CountsTellWhatTheFilesHold) {
                         {"big blouse", testing::BigBlouse(), 4}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const auto result = Import(c.spec);
+    const auto result = Import(c.recipe);
     ASSERT_EQ(result.status, ImportStatus::Imported);
     std::size_t piece_lines = 0, cut_lines = 0;
     const std::string positions = ReadFile(out() / "posimport.txt");
@@ -136,7 +136,7 @@ TEST_F(ImportFixture, CountsTellWhatTheFilesHold) {
     EXPECT_EQ(result.counts.sizes, c.sizes);
     EXPECT_EQ(result.counts.pieces, piece_lines);
     EXPECT_EQ(result.counts.cut_lines, cut_lines);
-    EXPECT_EQ(piece_lines, c.spec.pieces.size() - c.spec.halfs.size());
+    EXPECT_EQ(piece_lines, c.recipe.pieces.size() - c.recipe.halfs.size());
   }
   const auto blouse = Import(BlouseMarker());
   EXPECT_EQ(blouse.counts.pieces, 6u);
@@ -203,27 +203,27 @@ TEST_F(ImportFixture, PlantedLinksAreNotFollowed) {
 // infinities and NaNs.
 TEST_F(ImportFixture, NumbersAsTheWindowsRuntimePrintsThem) {
   const float inf = std::numeric_limits<float>::infinity();
-  testing::MarkerSpec spec;
-  spec.header.name = "NUMBERS";
-  spec.header.scale_x = 0.0f;   // 1 / 0: infinite
-  spec.header.scale_y = -0.0f;  // 1 / -0: negative infinite
-  spec.sizes = {{38, "38"}};
-  spec.classes = {{"FRONT", ""}, {"BACK", ""}};
-  spec.croixes = {{0, 0}, {0, 1}};
-  testing::PieceSpec front;
+  testing::MarkerRecipe recipe;
+  recipe.header.name = "NUMBERS";
+  recipe.header.scale_x = 0.0f;   // 1 / 0: infinite
+  recipe.header.scale_y = -0.0f;  // 1 / -0: negative infinite
+  recipe.sizes = {{38, "38"}};
+  recipe.classes = {{"FRONT", ""}, {"BACK", ""}};
+  recipe.croixes = {{0, 0}, {0, 1}};
+  testing::PieceRecipe front;
   front.croix_index = 0;
   front.attr4 = -0.0f;
   front.place_x = 123547.2890625f;  // a tie at the sixth decimal
   front.place_y = FLT_MAX;
   front.min_x = -3e38f;  // the extent, 6.0000000109955115e38, only in double
   front.max_x = 3e38f;
-  testing::PieceSpec back;
+  testing::PieceRecipe back;
   back.croix_index = 1;
   back.place_x = std::numeric_limits<float>::quiet_NaN();
   back.max_y = inf;
-  spec.pieces = {front, back};
-  spec.cuts[0] = {testing::SplitSpec{100.0078125f, -0.0078125f, 0.0234375f, 16777215.0f, 0, 0, 0},
-                  testing::SplitSpec{1e-7f, -1e-7f, 9.5e-7f, -FLT_MAX, 0, 1, 0}};
+  recipe.pieces = {front, back};
+  recipe.cuts[0] = {testing::SplitRecipe{100.0078125f, -0.0078125f, 0.0234375f, 16777215.0f, 0, 0, 0},
+                  testing::SplitRecipe{1e-7f, -1e-7f, 9.5e-7f, -FLT_MAX, 0, 1, 0}};
   const std::string huge = "340282346638528860000000000000000000000.000000";
 
   const struct {
@@ -235,8 +235,8 @@ TEST_F(ImportFixture, NumbersAsTheWindowsRuntimePrintsThem) {
       {std::bit_cast<float>(0xFFC00000u), "w:-1.#IND00"},  // widened: 0xFFF8000000000000
   };
   for (const auto& width : widths) {
-    spec.header.width = width.width;
-    const auto result = Import(spec);
+    recipe.header.width = width.width;
+    const auto result = Import(recipe);
     ASSERT_EQ(result.status, ImportStatus::Imported) << StatusText(result.status);
     EXPECT_EQ(ReadFile(out() / "csvimprt.txt"),
               "=:model\r\nm:NUMBERS-38\r\np:FRONT\r\ni:1\r\np:BACK\r\ni:1\r\n=:order\r\n"

@@ -33,10 +33,10 @@ constexpr ImportStatus kDamaged = ImportStatus::Damaged;
 constexpr ImportStatus kCorruptIndex = ImportStatus::CorruptIndex;
 
 // The jacket with a fourth header text, so that every text can be cut.
-MarkerSpec Jacket() {
-  MarkerSpec spec = JacketMarker();
-  spec.header.text4 = "Notes";
-  return spec;
+MarkerRecipe Jacket() {
+  MarkerRecipe recipe = JacketMarker();
+  recipe.header.text4 = "Notes";
+  return recipe;
 }
 
 // The stream at `path` ('/'-separated) of a document tree.
@@ -93,7 +93,7 @@ struct Case {
   // output against the clean document's.
   std::function<void(const Output& got, const Output& clean)> check;
   std::uint64_t stated_size = 0;  // a size in the directory larger than the bytes, or 0
-  MarkerSpec (*spec)() = Jacket;
+  MarkerRecipe (*recipe)() = Jacket;
 };
 
 void SameAsClean(const Output& got, const Output& clean) {
@@ -111,14 +111,14 @@ std::vector<Case> Cases() {
     return bytes;
   };
   const auto three_cut_lines_two_there = [](const ByteVector&) {
-    return Drop(CutsStream({SplitSpec{1, 2, 3, 4}, SplitSpec{5, 6, 7, 8}, SplitSpec{9, 9, 9, 9}}), 22);
+    return Drop(CutsStream({SplitRecipe{1, 2, 3, 4}, SplitRecipe{5, 6, 7, 8}, SplitRecipe{9, 9, 9, 9}}), 22);
   };
   const auto one_byte = [](const ByteVector& b) { return Drop(b, 1); };
   const auto whole = [](const ByteVector& b) { return b; };
   const auto three_pieces = [] {
-    MarkerSpec spec = BlouseMarker();
-    spec.pieces.resize(3);
-    return spec;
+    MarkerRecipe recipe = BlouseMarker();
+    recipe.pieces.resize(3);
+    return recipe;
   };
   return {
       {"MARKER one byte short in its unused fourth text", "MARKER", one_byte, kImported,
@@ -224,7 +224,7 @@ std::vector<Case> Cases() {
 class DamagedImport : public ImportFixture {
 protected:
   ByteVector File(const Case& c, bool clean) {
-    Node root = MarkerDocument(c.spec());
+    Node root = MarkerDocument(c.recipe());
     Node& stream = StreamAt(root, c.stream);
     if (!clean) stream.data = c.cut(stream.data);
     CompoundImage image(root);

@@ -64,9 +64,9 @@ ByteVector RawMarkerStream(std::int16_t text1, std::int16_t name, std::int16_t t
   return b;
 }
 
-// The document of `spec` with the stream `name` of the root replaced.
-Node WithRootStream(const MarkerSpec& spec, const std::u16string& name, ByteVector data) {
-  Node root = MarkerDocument(spec);
+// The document of `recipe` with the stream `name` of the root replaced.
+Node WithRootStream(const MarkerRecipe& recipe, const std::u16string& name, ByteVector data) {
+  Node root = MarkerDocument(recipe);
   for (Node& child : root.children) {
     if (child.name == name) child.data = std::move(data);
   }
@@ -278,7 +278,7 @@ TEST_F(HostileImport, StreamsSharingTheirSectors) {
   Node root = MarkerDocument(BigBlouse());
   for (int i = 0; i < 40; ++i) {
     Node storage = StorageNode(U16("SHARED" + std::to_string(10 + i)));
-    storage.children.push_back(StreamNode(u"PIECES", PiecesStream({PieceSpec{}})));
+    storage.children.push_back(StreamNode(u"PIECES", PiecesStream({PieceRecipe{}})));
     root.children.push_back(std::move(storage));
   }
   CompoundImage image(root);
@@ -346,10 +346,10 @@ TEST_F(HostileImport, TwoRedNodesInARow) {
 
 // Whatever the status, nothing crashes and a failure leaves the earlier files.
 TEST_F(HostileImport, TruncatedAtEverySectorBoundary) {
-  auto spec = JacketMarker();
-  spec.skipped_streams = true;
+  auto recipe = JacketMarker();
+  recipe.skipped_streams = true;
   for (int version : {3, 4}) {
-    const ByteVector whole = MarkerFile(spec, testing::WriteOptions{version, 0});
+    const ByteVector whole = MarkerFile(recipe, testing::WriteOptions{version, 0});
     const std::size_t sector = version == 3 ? 512 : 4096;
     std::set<ImportStatus> seen;
     for (std::size_t size = 0; size < whole.size(); size += sector) {
@@ -380,15 +380,15 @@ TEST_F(HostileImport, DeepLongAndCrowdedTrees) {
 // Each storage adds its pieces behind those already read, in the order of the
 // walk: P0000 to P2999 (names of one length go in upper-cased order).
 TEST_F(HostileImport, ThreeThousandStoragesEachWithPieces) {
-  MarkerSpec spec;
-  spec.header.name = "MANY";
-  spec.sizes = {{1, "1"}};
-  spec.classes = {{"PART", ""}};
-  spec.croixes = {{0, 0}};
-  Node root = MarkerDocument(spec);
+  MarkerRecipe recipe;
+  recipe.header.name = "MANY";
+  recipe.sizes = {{1, "1"}};
+  recipe.classes = {{"PART", ""}};
+  recipe.croixes = {{0, 0}};
+  Node root = MarkerDocument(recipe);
   std::erase_if(root.children, [](const Node& n) { return n.name == u"PIECES"; });
   for (int i = 0; i < 3000; ++i) {
-    PieceSpec piece;
+    PieceRecipe piece;
     piece.place_x = static_cast<float>(i);
     char name[8];
     std::snprintf(name, sizeof name, "P%04d", i);
@@ -413,7 +413,7 @@ TEST_F(HostileImport, ThreeThousandStoragesEachWithPieces) {
 // records that are not there are no records: dangling references then fail
 // the index checks, and no size leaves an empty position file.
 TEST_F(HostileImport, HugeCountsBehindAFewBytes) {
-  const MarkerSpec spec = BlouseMarker();
+  const MarkerRecipe recipe = BlouseMarker();
   const ByteVector huge16 = Bytes().U16(0xFFFF).Fill(5);
   const ByteVector huge15 = Bytes().I16(0x7FFF).Fill(5);
   struct Case {
@@ -432,13 +432,13 @@ TEST_F(HostileImport, HugeCountsBehindAFewBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stream);
-    const ByteVector file = WriteCompoundFile(WithRootStream(spec, U16(c.stream), c.bytes));
+    const ByteVector file = WriteCompoundFile(WithRootStream(recipe, U16(c.stream), c.bytes));
     const auto result = Expect(file, c.status);
     EXPECT_TRUE(HasDiagnostic(result, Diagnostic::Kind::StreamDamaged, c.stream));
     Expect(file, c.salvaged, "", ImportOptions{true});
   }
   // SIZES salvaged: no size, so no piece is written.
-  Expect(WriteCompoundFile(WithRootStream(spec, u"SIZES", huge15)), kImported, "", ImportOptions{true});
+  Expect(WriteCompoundFile(WithRootStream(recipe, u"SIZES", huge15)), kImported, "", ImportOptions{true});
   EXPECT_EQ(Current().positions, "");
 }
 
@@ -452,8 +452,8 @@ long StatusKb(const char* field) {
 }
 
 TEST_F(HostileImport, AThousandCutsStreamsDeclaring32767SplitsEach) {
-  const MarkerSpec spec = BlouseMarker();
-  Node root = MarkerDocument(spec);
+  const MarkerRecipe recipe = BlouseMarker();
+  Node root = MarkerDocument(recipe);
   Node cuts = StorageNode(u"MORECUTS");
   for (int i = 0; i < 1000; ++i) {
     cuts.children.push_back(StreamNode(U16(std::to_string(i) + ".CUTS"), Bytes().U8(0).I16(32767).U16(0)));
@@ -493,31 +493,31 @@ TEST_F(HostileImport, AThousandCutsStreamsDeclaring32767SplitsEach) {
 }
 
 TEST_F(HostileImport, TextLengthsNegativeAnd0x7FFF) {
-  const MarkerSpec spec = BlouseMarker();
+  const MarkerRecipe recipe = BlouseMarker();
   // A negative length reads nothing: the name is empty.
   auto negative = Expect(
-      WriteCompoundFile(WithRootStream(spec, u"MARKER", RawMarkerStream(-1, -1, -32768, 0, {}))), kImported);
+      WriteCompoundFile(WithRootStream(recipe, u"MARKER", RawMarkerStream(-1, -1, -32768, 0, {}))), kImported);
   EXPECT_EQ(negative.name, "");
   // 0x7FFF bytes present: the name keeps its first 255.
   ByteVector texts(0x7FFF, 'n');
   texts.insert(texts.begin(), 3, 't');
   auto longest = Expect(
-      WriteCompoundFile(WithRootStream(spec, u"MARKER", RawMarkerStream(3, 0x7FFF, 0, 0, texts))), kImported);
+      WriteCompoundFile(WithRootStream(recipe, u"MARKER", RawMarkerStream(3, 0x7FFF, 0, 0, texts))), kImported);
   EXPECT_EQ(longest.name, std::string(255, '-'));  // lower-case 'n' is not a name character
   // A class name of negative length is empty; one of 0x7FFF behind a few
   // bytes is missing, and the output would use it.
   const ByteVector classes_negative = Bytes().I16(3)
       .Fill(4).I16(-7).I16(0).I16(0).Fill(4).I16(4).I16(0).I16(0).Fill(4).I16(6).I16(0).I16(0)
       .Text("BACK").Text("SLEEVE");
-  Expect(WriteCompoundFile(WithRootStream(spec, u"CLASSES", classes_negative)), kImported);
+  Expect(WriteCompoundFile(WithRootStream(recipe, u"CLASSES", classes_negative)), kImported);
   EXPECT_EQ(Current().positions.rfind(",38,0,1,90.000000,", 0), 0u) << Current().positions;
   const ByteVector classes_long = Bytes().I16(1).Fill(4).I16(0x7FFF).I16(0).I16(0).Text("FRONT");
-  Expect(WriteCompoundFile(WithRootStream(spec, u"CLASSES", classes_long)), kDamaged);
+  Expect(WriteCompoundFile(WithRootStream(recipe, u"CLASSES", classes_long)), kDamaged);
   // Its first 255 bytes there, the rest of a name is never used.
   const ByteVector classes_cut = Bytes().I16(3)
       .Fill(4).I16(5).I16(0).I16(0).Fill(4).I16(4).I16(0).I16(0).Fill(4).I16(0x7FFF).I16(0).I16(0)
       .Text("FRONT").Text("BACK").Text(std::string(300, 'S'));
-  Expect(WriteCompoundFile(WithRootStream(spec, u"CLASSES", classes_cut)), kImported);
+  Expect(WriteCompoundFile(WithRootStream(recipe, u"CLASSES", classes_cut)), kImported);
   EXPECT_NE(Current().positions.find("\r\n" + std::string(255, 'S') + ",42,"), std::string::npos);
 }
 
@@ -544,15 +544,15 @@ TEST_F(HostileImport, CrossReferencesOutOfRange) {
   // A HALFS record or a .CUTS stream that names no piece changes nothing.
   auto halfs = BlouseMarker();
   halfs.halfs = {6, -1, 0x7FFF};
-  halfs.cuts[999] = {SplitSpec{1, 2, 3, 4, 0, 0, 0}};
+  halfs.cuts[999] = {SplitRecipe{1, 2, 3, 4, 0, 0, 0}};
   ExpectSameAsClean(MarkerFile(halfs), MarkerFile(BlouseMarker()));
 }
 
 TEST_F(HostileImport, ScaleFactorsOfZero) {
-  auto spec = BlouseMarker();
-  spec.header.scale_x = 0.0f;
-  spec.header.scale_y = -0.0f;
-  Expect(MarkerFile(spec), kImported);
+  auto recipe = BlouseMarker();
+  recipe.header.scale_x = 0.0f;
+  recipe.header.scale_y = -0.0f;
+  Expect(MarkerFile(recipe), kImported);
   const std::string orders = Current().orders;
   EXPECT_NE(orders.find("\r\nxs:1.#INF00\r\nys:-1.#INF00\r\n"), std::string::npos) << orders;
 }
@@ -560,14 +560,14 @@ TEST_F(HostileImport, ScaleFactorsOfZero) {
 TEST_F(HostileImport, NanAndInfiniteCoordinates) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  auto spec = BlouseMarker();
-  spec.header.width = nan;
-  spec.pieces[1].place_x = nan;
-  spec.pieces[1].max_y = inf;
-  spec.pieces[2].min_x = -inf;
-  spec.pieces[2].max_x = inf;  // inf - -inf, and -inf + inf in the centre
-  spec.cuts[1] = {SplitSpec{nan, 0, 1, 1, 16256, 2, 0}, SplitSpec{0, 0, inf, 0, 16256, 3, 0}};
-  Expect(MarkerFile(spec), kImported);
+  auto recipe = BlouseMarker();
+  recipe.header.width = nan;
+  recipe.pieces[1].place_x = nan;
+  recipe.pieces[1].max_y = inf;
+  recipe.pieces[2].min_x = -inf;
+  recipe.pieces[2].max_x = inf;  // inf - -inf, and -inf + inf in the centre
+  recipe.cuts[1] = {SplitRecipe{nan, 0, 1, 1, 16256, 2, 0}, SplitRecipe{0, 0, inf, 0, 16256, 3, 0}};
+  Expect(MarkerFile(recipe), kImported);
   const OutputPair got = Current();
   EXPECT_NE(got.orders.find("\r\nw:1.#QNAN0\r\n"), std::string::npos) << got.orders;
   EXPECT_NE(got.positions.find("BACK,38,0,0,0.000000,1.#QNAN0,1.#INF00,0.000000,1.#INF00,2\r\n"),
@@ -584,16 +584,16 @@ TEST_F(HostileImport, NanAndInfiniteCoordinates) {
 
 // A line of no length has no direction to be moved in.
 TEST_F(HostileImport, ZeroLengthSplitOfKind2) {
-  auto spec = BlouseMarker();
-  spec.cuts[0] = {SplitSpec{3, 4, 3, 4, 16256, 2, 0}};
-  Expect(MarkerFile(spec), kImported);
+  auto recipe = BlouseMarker();
+  recipe.cuts[0] = {SplitRecipe{3, 4, 3, 4, 16256, 2, 0}};
+  Expect(MarkerFile(recipe), kImported);
   EXPECT_NE(Current().positions.find(",1\r\n3.000000,4.000000,3.000000,4.000000,0\r\n"), std::string::npos)
       << Current().positions;
 }
 
 TEST_F(HostileImport, PropertySetNameOnTheStorageOfTheOnlyPieces) {
-  const MarkerSpec spec = BlouseMarker();
-  Node root = MarkerDocument(spec);
+  const MarkerRecipe recipe = BlouseMarker();
+  Node root = MarkerDocument(recipe);
   auto pieces = std::find_if(root.children.begin(), root.children.end(),
                              [](const Node& n) { return n.name == u"PIECES"; });
   Node stream = std::move(*pieces);
@@ -672,12 +672,12 @@ TEST_F(HostileImport, FolderPlantedAtTheFirstOutputName) {
 // grow a file beyond a limit between the two files' sizes): the earlier pair
 // stays whole.
 TEST_F(HostileImport, SecondFileFailsPartWay) {
-  auto spec = JacketMarker();
-  spec.header.name = "OTHER";
-  const OutputPair planned = CleanOutput(MarkerFile(spec));
+  auto recipe = JacketMarker();
+  recipe.header.name = "OTHER";
+  const OutputPair planned = CleanOutput(MarkerFile(recipe));
   ASSERT_LT(planned.orders.size() + 100, planned.positions.size());
   const rlim_t limit = planned.orders.size() + 50;
-  WriteBytes(dir() / "marker.mrk", MarkerFile(spec));
+  WriteBytes(dir() / "marker.mrk", MarkerFile(recipe));
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

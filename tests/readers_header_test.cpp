@@ -19,7 +19,7 @@ namespace {
 
 using testing::Bytes;
 using testing::ByteVector;
-using testing::HeaderSpec;
+using testing::HeaderRecipe;
 using testing::MemoryStream;
 using Reads = std::vector<std::uint32_t>;
 
@@ -100,10 +100,10 @@ TEST(ReadHeader, TextLengthsAtAndBeyondTheBuffer) {
 
 TEST(ReadHeader, LaterStreamsOverwrite) {
   CMarker marker;
-  HeaderSpec first;
+  HeaderRecipe first;
   first.name = "ABCDEFG";
   first.width = 1000.0f;
-  HeaderSpec second;
+  HeaderRecipe second;
   second.name = "XY";
   second.width = 2000.0f;
   MemoryStream a(testing::MarkerStream(first)), b(testing::MarkerStream(second));
@@ -142,7 +142,7 @@ TEST(ReadHeader, ShortStreamsKeepWhatArrived) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    HeaderSpec earlier;
+    HeaderRecipe earlier;
     earlier.name = "KEPT";
     earlier.text4 = "four";
     earlier.width = 1234.0f;

@@ -17,7 +17,7 @@ namespace {
 using testing::Bytes;
 using testing::ByteVector;
 using testing::MemoryStream;
-using testing::PieceSpec;
+using testing::PieceRecipe;
 using Reads = std::vector<std::uint32_t>;
 
 // Packed fields are passed on by value: a reference to one may be misaligned.
@@ -76,9 +76,9 @@ TEST(CMarkerPieces, RecordFields) {
 
 TEST(CMarkerPieces, CountIsUnsigned) {
   // 0x8000 is 32768 pieces, not a negative count.
-  std::vector<PieceSpec> specs(0x8000);
-  for (std::size_t i = 0; i < specs.size(); ++i) specs[i].croix_index = static_cast<std::int16_t>(i);
-  MemoryStream stream(testing::PiecesStream(specs));
+  std::vector<PieceRecipe> recipes(0x8000);
+  for (std::size_t i = 0; i < recipes.size(); ++i) recipes[i].croix_index = static_cast<std::int16_t>(i);
+  MemoryStream stream(testing::PiecesStream(recipes));
   CMarkerPieces pieces;
   ASSERT_EQ(ReadStream(pieces, stream, 0).outcome, ReadOutcome::Read);
   ASSERT_EQ(pieces.GetSize(), 32768u);
@@ -88,7 +88,7 @@ TEST(CMarkerPieces, CountIsUnsigned) {
 
 TEST(CMarkerPieces, StreamsAppendInOrder) {
   CMarkerPieces pieces;
-  PieceSpec a, b, c;
+  PieceRecipe a, b, c;
   a.croix_index = 10;
   b.croix_index = 11;
   c.croix_index = 12;
@@ -124,9 +124,9 @@ TEST(CMarkerPieces, AnEmptyStreamAddsNoPiece) {
 }
 
 TEST(CMarkerPieces, ShortStreamsKeepTheWholePieces) {
-  PieceSpec kept;
+  PieceRecipe kept;
   kept.croix_index = 1;
-  std::vector<PieceSpec> three(3);
+  std::vector<PieceRecipe> three(3);
   for (int i = 0; i < 3; ++i) three[static_cast<std::size_t>(i)].croix_index = static_cast<std::int16_t>(10 + i);
   const ByteVector full = testing::PiecesStream(three);
   struct Case {

@@ -20,7 +20,7 @@ namespace {
 using testing::Bytes;
 using testing::ByteVector;
 using testing::MemoryStream;
-using testing::SplitSpec;
+using testing::SplitRecipe;
 using Reads = std::vector<std::uint32_t>;
 
 TEST(CSplits, TwoSplitsOf49Bytes) {
@@ -130,14 +130,14 @@ TEST(CSplits, PieceIndexFromTheName) {
   };
   CSplits splits;
   for (const Case& c : cases) {
-    MemoryStream stream(testing::CutsStream({SplitSpec{}}));
+    MemoryStream stream(testing::CutsStream({SplitRecipe{}}));
     ASSERT_EQ(ReadStream(splits, stream, 0, c.name).outcome, ReadOutcome::Read);
     EXPECT_EQ(splits.Elements[splits.Elements.GetSize() - 1].PieceIndex, c.piece);
   }
 
   // Without a leading number the cut lines belong to no piece: the stream is
   // skipped unread.
-  MemoryStream stream(testing::CutsStream({SplitSpec{}}));
+  MemoryStream stream(testing::CutsStream({SplitRecipe{}}));
   EXPECT_EQ(ReadStream(splits, stream, 0, u"X.CUTS").outcome, ReadOutcome::Skipped);
   EXPECT_EQ(splits.Elements.GetSize(), 4u);
   EXPECT_TRUE(stream.reads().empty());
@@ -164,7 +164,7 @@ TEST(CSplits, CountsOfZeroOrLessAndRepeatedPieces) {
 // the piece has); one cut among its splits adds the splits that arrived
 // whole, with SplitCount their number.
 TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
-  const ByteVector three = testing::CutsStream({SplitSpec{1}, SplitSpec{2}, SplitSpec{3}});
+  const ByteVector three = testing::CutsStream({SplitRecipe{1}, SplitRecipe{2}, SplitRecipe{3}});
   struct Case {
     const char* what;
     ByteVector bytes;
@@ -210,13 +210,13 @@ TEST(CSplits, ShortStreamsKeepTheWholeSplits) {
 // the first block that comes back short ends the reading where it ended, in
 // a block or between two.
 TEST(CSplits, SplitsInBlocks) {
-  std::vector<SplitSpec> specs;
+  std::vector<SplitRecipe> recipes;
   for (int i = 0; i < 600; ++i) {
-    specs.push_back({static_cast<float>(i), static_cast<float>(-i), 0.5f, 0.25f,
+    recipes.push_back({static_cast<float>(i), static_cast<float>(-i), 0.5f, 0.25f,
                      static_cast<std::uint16_t>(16256 + i), static_cast<std::uint16_t>(i % 3),
                      static_cast<std::uint16_t>(i)});
   }
-  const ByteVector whole = testing::CutsStream(specs);
+  const ByteVector whole = testing::CutsStream(recipes);
   struct Case {
     const char* what;
     std::size_t bytes;  // of the stream that arrive

@@ -143,14 +143,14 @@ std::map<std::string, std::vector<std::string>> ByPath(const Rows& rows) {
 }
 
 TEST_F(ArchiveTest, AnyNumberOfJobsGivesTheSameTreeReportAndStatus) {
-  MarkerSpec empty = BlouseMarker();
+  MarkerRecipe empty = BlouseMarker();
   empty.pieces.clear();
   empty.cuts.clear();
-  MarkerSpec corrupt = BlouseMarker();
+  MarkerRecipe corrupt = BlouseMarker();
   corrupt.pieces[1].croix_index = 50;
   ByteVector truncated = MarkerFile(JacketMarker());
   truncated.resize(700);
-  MarkerSpec named = BlouseMarker();
+  MarkerRecipe named = BlouseMarker();
   named.header.name = "\x80 B\x99";  // the euro sign, a space, B, the trade mark sign
   const std::string text = "not a marker";
 

@@ -52,10 +52,10 @@ protected:
 };
 
 TEST_F(BatchTest, FolderOfGoodEmptyAndBrokenFiles) {
-  MarkerSpec empty = BlouseMarker();
+  MarkerRecipe empty = BlouseMarker();
   empty.pieces.clear();
   empty.cuts.clear();
-  MarkerSpec corrupt = BlouseMarker();
+  MarkerRecipe corrupt = BlouseMarker();
   corrupt.pieces[1].croix_index = 50;
   const std::string text = "just some text, not a marker";
   ByteVector truncated = MarkerFile(JacketMarker());
@@ -102,7 +102,7 @@ TEST_F(BatchTest, FolderOfGoodEmptyAndBrokenFiles) {
 }
 
 TEST_F(BatchTest, ExitStatusFollowsTheWorstFile) {
-  MarkerSpec empty = BlouseMarker();
+  MarkerRecipe empty = BlouseMarker();
   empty.pieces.clear();
   empty.cuts.clear();
   const auto blouse = Marker("blouse.mrk", MarkerFile(BlouseMarker()));

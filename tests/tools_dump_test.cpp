@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(DumpTest, JacketMarkerWholeModel) {
-  const MarkerSpec marker = JacketMarker();
+  const MarkerRecipe marker = JacketMarker();
   bool opened = false;
   const json d = Dump(MarkerFile(marker), &opened);
   ASSERT_TRUE(opened);
@@ -118,7 +118,7 @@ TEST_F(DumpTest, JacketMarkerWholeModel) {
   const std::set<int> halfs(marker.halfs.begin(), marker.halfs.end());
   ASSERT_EQ(d["pieces"].size(), marker.pieces.size());
   for (std::size_t j = 0; j < marker.pieces.size(); ++j) {
-    const PieceSpec& p = marker.pieces[j];
+    const PieceRecipe& p = marker.pieces[j];
     const json& r = d["pieces"][j];
     EXPECT_EQ(r["index"], j);
     EXPECT_EQ(r["CroixIndex"], p.croix_index);
@@ -131,7 +131,7 @@ TEST_F(DumpTest, JacketMarkerWholeModel) {
     EXPECT_DOUBLE_EQ(r["extent"][0].get<double>(), double{p.max_x} - double{p.min_x});
     EXPECT_DOUBLE_EQ(r["extent"][1].get<double>(), double{p.max_y} - double{p.min_y});
     EXPECT_EQ(r["half"], halfs.count(static_cast<int>(j)) == 1) << j;
-    const CroixSpec& croix = marker.croixes[static_cast<std::size_t>(p.croix_index)];
+    const CroixRecipe& croix = marker.croixes[static_cast<std::size_t>(p.croix_index)];
     EXPECT_EQ(r["SizeNumber"], marker.sizes[static_cast<std::size_t>(croix.size_index)].number);
     EXPECT_EQ(r["Class"], marker.classes[static_cast<std::size_t>(croix.class_index)].name);
   }
@@ -155,13 +155,13 @@ TEST_F(DumpTest, JacketMarkerWholeModel) {
 // What was not used, and why: a short stream, a .CUTS name without a number,
 // a property-set name, a second .CUTS stream for the same piece.
 TEST_F(DumpTest, ElementsNotUsedCarryTheirReason) {
-  MarkerSpec marker = BlouseMarker();
+  MarkerRecipe marker = BlouseMarker();
   Node root = MarkerDocument(marker);
   Node odd = StorageNode(u"ODD");
   odd.children.push_back(StreamNode(u"PIECES", Bytes().U16(3).Fill(20)));  // 3 pieces in 20 bytes
   odd.children.push_back(StreamNode(u"NONE.CUTS", CutsStream({})));
   odd.children.push_back(StreamNode(u"\x05SummaryInformation", ByteVector(48, 0)));
-  odd.children.push_back(StreamNode(u"0.CUTS", CutsStream({SplitSpec{1, 2, 3, 4, 0, 0, 0}})));
+  odd.children.push_back(StreamNode(u"0.CUTS", CutsStream({SplitRecipe{1, 2, 3, 4, 0, 0, 0}})));
   root.children.push_back(std::move(odd));
   const json d = Dump(WriteCompoundFile(root));
 
@@ -199,7 +199,7 @@ TEST_F(DumpTest, ElementsNotUsedCarryTheirReason) {
 // A stream cut short of nothing that the output uses: the dump says so, and
 // the file would be imported.
 TEST_F(DumpTest, DamageNotUsedByTheOutput) {
-  MarkerSpec marker = BlouseMarker();
+  MarkerRecipe marker = BlouseMarker();
   Node root = MarkerDocument(marker);
   for (Node& child : root.children) {
     if (child.name == u"SIZES") child.data.pop_back();  // the last size's name "44"
@@ -252,7 +252,7 @@ TEST_F(DumpTest, DeepNestingStaysLinear) {
 // Texts are decoded from the ANSI code page; non-finite numbers stay valid
 // JSON; broken references show as null and in the verdict.
 TEST_F(DumpTest, CodePagesNonFiniteNumbersAndBrokenReferences) {
-  MarkerSpec marker = BlouseMarker();
+  MarkerRecipe marker = BlouseMarker();
   marker.classes[1].name = "R\xC4\x81K";
   marker.classes[2].name = "AB\x81";  // in 932 a lead byte without its trail byte
   marker.header.width = std::nanf("");
@@ -295,7 +295,7 @@ TEST_F(DumpTest, FilesThatCannotBeOpenedOrHoldNoPieces) {
   EXPECT_EQ(none["result"]["why"], "not a compound file: it holds text: \"not a compound document\"");
   EXPECT_FALSE(none.contains("walk"));
 
-  MarkerSpec empty = BlouseMarker();
+  MarkerRecipe empty = BlouseMarker();
   empty.pieces.clear();
   empty.cuts.clear();
   const json no_pieces = Dump(MarkerFile(empty), &opened);

@@ -83,7 +83,7 @@ std::string Fixed(double a, double b, double c, double d) {
 }
 
 TEST_F(SvgTest, JacketOneElementPerPieceAndPerCutLine) {
-  const MarkerSpec marker = JacketMarker();
+  const MarkerRecipe marker = JacketMarker();
   const auto model = Load(MarkerFile(marker));
   ASSERT_TRUE(model);
   tools::SvgCounts counts;
@@ -175,12 +175,12 @@ TEST_F(SvgTest, CutLinesMatchThePositionFile) {
 // Names with XML's special characters and control characters, coordinates
 // that are not finite, pieces of no size: the picture stays well-formed.
 TEST_F(SvgTest, HostileNamesAndCoordinates) {
-  MarkerSpec marker = BlouseMarker();
+  MarkerRecipe marker = BlouseMarker();
   marker.header.name = "<Blouse> & \"co\"";
   marker.classes[0].name = "A<&>\x01\x1F'B";
   marker.pieces[2].place_x = NAN;
   marker.croixes[3].size_index = 40;  // piece 3 belongs to no size
-  marker.cuts[1] = {SplitSpec{0, 0, INFINITY, 0, 0, 0, 0}, SplitSpec{1, 1, 2, 2, 0, 1, 0}};
+  marker.cuts[1] = {SplitRecipe{0, 0, INFINITY, 0, 0, 0, 0}, SplitRecipe{1, 1, 2, 2, 0, 1, 0}};
   const auto model = Load(MarkerFile(marker));
   ASSERT_TRUE(model);
   tools::SvgCounts counts;

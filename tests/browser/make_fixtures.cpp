@@ -58,22 +58,22 @@ int main(int argc, char** argv) {
   std::error_code error;
   fs::create_directories(folder, error);
 
-  MarkerSpec no_pieces = BlouseMarker();
+  MarkerRecipe no_pieces = BlouseMarker();
   no_pieces.pieces.clear();
   no_pieces.cuts.clear();
   no_pieces.halfs.clear();
 
-  MarkerSpec corrupt = BlouseMarker();
+  MarkerRecipe corrupt = BlouseMarker();
   corrupt.pieces[1].croix_index = 99;
 
   // 1252: "Blusé Ärmel-ø" with lower-case letters that upper-case within it.
-  MarkerSpec western = BlouseMarker();
+  MarkerRecipe western = BlouseMarker();
   western.header.name = "Blus\xE9 \xC4rmel-\xF8";
   western.classes[0].name = "Vorderteil \xFC";
   western.classes[1].name = "R\xFC" "ckenteil";
 
   // 932: "ブラウス" and the full-width "ａｂ" (upper-cased to "ＡＢ").
-  MarkerSpec japanese = BlouseMarker();
+  MarkerRecipe japanese = BlouseMarker();
   japanese.header.name = "\x83\x75\x83\x89\x83\x45\x83\x58 \x82\x81\x82\x82";
   japanese.classes[0].name = "\x91\x4F\x90\x67";  // 前身
   japanese.classes[2].name = "\x91\xB3 \x82\x81";  // 袖 ａ

@@ -56,11 +56,11 @@ CompoundImage BlouseWithDifat() {
 
 // Blouse with its pieces three times over (18): PIECES spans several mini
 // sectors.
-MarkerSpec EighteenPieces() {
-  MarkerSpec spec = BlouseMarker();
-  const auto six = spec.pieces;
-  for (int i = 0; i < 2; ++i) spec.pieces.insert(spec.pieces.end(), six.begin(), six.end());
-  return spec;
+MarkerRecipe EighteenPieces() {
+  MarkerRecipe recipe = BlouseMarker();
+  const auto six = recipe.pieces;
+  for (int i = 0; i < 2; ++i) recipe.pieces.insert(recipe.pieces.end(), six.begin(), six.end());
+  return recipe;
 }
 
 // A .CUTS stream that declares `count` splits and holds none of them.
@@ -300,18 +300,18 @@ void Entries(Catalogue& c) {
 // A complete marker cut at a few sector boundaries: in the directory, in the
 // FAT, in the mini stream, one sector short of the end.
 void Truncated(Catalogue& c) {
-  MarkerSpec spec = JacketMarker();
-  spec.skipped_streams = true;
+  MarkerRecipe recipe = JacketMarker();
+  recipe.skipped_streams = true;
   for (int version : {3, 4}) {
     const std::size_t sector = version == 3 ? 512 : 4096;
-    const std::size_t sectors = MarkerFile(spec, WriteOptions{version, 0}).size() / sector;
+    const std::size_t sectors = MarkerFile(recipe, WriteOptions{version, 0}).size() / sector;
     std::vector<std::size_t> cuts = {1, 2, sectors / 2, sectors - 1};
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
     for (std::size_t count : cuts) {
       c.Add("truncated-v" + std::to_string(version) + "-" + std::to_string(count) + "-of-" +
                 std::to_string(sectors) + "-sectors",
-            std::nullopt, [spec, version, count, sector] {
-              ByteVector bytes = MarkerFile(spec, WriteOptions{version, 0});
+            std::nullopt, [recipe, version, count, sector] {
+              ByteVector bytes = MarkerFile(recipe, WriteOptions{version, 0});
               bytes.resize(count * sector);
               return bytes;
             });
@@ -392,7 +392,7 @@ ByteVector HugeCounts(std::size_t n) {
 ByteVector ManyStreams(std::size_t n) {
   Node root = Base();
   Node storage = StorageNode(u"MANY");
-  const SplitSpec split{0, 0, 10, 0, 16256, 2, 0};
+  const SplitRecipe split{0, 0, 10, 0, 16256, 2, 0};
   for (std::size_t i = 0; i < n; ++i) {
     storage.children.push_back(StreamNode(Numbered("", i, ".CUTS"), CutsStream({split})));
   }
@@ -403,7 +403,7 @@ ByteVector ManyStreams(std::size_t n) {
 // n storages at the root, each with a PIECES stream of one piece.
 ByteVector PiecesStorages(std::size_t n) {
   Node root = Base();
-  PieceSpec piece;
+  PieceRecipe piece;
   piece.place_x = 10;
   piece.max_x = 5;
   piece.max_y = 5;

@@ -29,8 +29,8 @@ void ImportFixture::TearDown() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-ImportResult ImportFixture::Import(const MarkerSpec& spec, const std::string& name) {
-  return ImportBytes(MarkerFile(spec), name);
+ImportResult ImportFixture::Import(const MarkerRecipe& recipe, const std::string& name) {
+  return ImportBytes(MarkerFile(recipe), name);
 }
 
 ImportResult ImportFixture::ImportBytes(const ByteVector& bytes, const std::string& name) {

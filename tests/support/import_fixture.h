@@ -25,7 +25,7 @@ protected:
   const std::filesystem::path& dir() const { return dir_; }
   const std::filesystem::path& out() const { return out_; }
 
-  ImportResult Import(const MarkerSpec& spec, const std::string& name = "");
+  ImportResult Import(const MarkerRecipe& recipe, const std::string& name = "");
   ImportResult ImportBytes(const ByteVector& bytes, const std::string& name = "");
   ImportResult ImportPath(const std::filesystem::path& path, const std::string& name = "");
   std::size_t FilesInOutput() const;

@@ -37,7 +37,7 @@ namespace {
 std::int16_t Len(const std::string& s) { return static_cast<std::int16_t>(s.size()); }
 }  // namespace
 
-ByteVector MarkerStream(const HeaderSpec& h) {
+ByteVector MarkerStream(const HeaderRecipe& h) {
   Bytes b;
   b.Fill(6).F32(h.width).Fill(10).F32(h.scale_x).F32(h.scale_y);
   b.Fill(18).Fill(2).Fill(2).Fill(2).Fill(1).Fill(40);
@@ -54,7 +54,7 @@ ByteVector StylesStream(const std::vector<std::string>& names) {
   return b;
 }
 
-ByteVector SizesStream(const std::vector<SizeSpec>& sizes) {
+ByteVector SizesStream(const std::vector<SizeRecipe>& sizes) {
   Bytes b;
   b.I16(static_cast<std::int16_t>(sizes.size()));
   for (const auto& s : sizes) b.Fill(4).U8(s.number).Fill(7).I16(Len(s.name)).I16(0);
@@ -62,7 +62,7 @@ ByteVector SizesStream(const std::vector<SizeSpec>& sizes) {
   return b;
 }
 
-ByteVector ClassesStream(const std::vector<ClassSpec>& classes) {
+ByteVector ClassesStream(const std::vector<ClassRecipe>& classes) {
   Bytes b;
   b.I16(static_cast<std::int16_t>(classes.size()));
   for (const auto& c : classes) b.Fill(4).I16(Len(c.name)).I16(Len(c.text)).I16(0);
@@ -70,7 +70,7 @@ ByteVector ClassesStream(const std::vector<ClassSpec>& classes) {
   return b;
 }
 
-ByteVector CroixesStream(const std::vector<CroixSpec>& croixes) {
+ByteVector CroixesStream(const std::vector<CroixRecipe>& croixes) {
   Bytes b;
   b.I16(static_cast<std::int16_t>(croixes.size()));
   for (const auto& c : croixes) b.Fill(4).I16(c.size_index).I16(c.class_index).Fill(8);
@@ -84,7 +84,7 @@ ByteVector HalfsStream(const std::vector<std::int16_t>& piece_indexes) {
   return b;
 }
 
-ByteVector PiecesStream(const std::vector<PieceSpec>& pieces) {
+ByteVector PiecesStream(const std::vector<PieceRecipe>& pieces) {
   Bytes b;
   b.U16(static_cast<std::uint16_t>(pieces.size()));
   for (const auto& p : pieces) {
@@ -96,7 +96,7 @@ ByteVector PiecesStream(const std::vector<PieceSpec>& pieces) {
   return b;
 }
 
-ByteVector CutsStream(const std::vector<SplitSpec>& splits) {
+ByteVector CutsStream(const std::vector<SplitRecipe>& splits) {
   Bytes b;
   b.U8(0).I16(static_cast<std::int16_t>(splits.size())).U16(0);
   for (const auto& s : splits) {
@@ -126,23 +126,23 @@ ByteVector ClsStream(std::int16_t count) {
   return b;
 }
 
-Node MarkerDocument(const MarkerSpec& spec) {
+Node MarkerDocument(const MarkerRecipe& recipe) {
   Node root = StorageNode(u"Root Entry");
-  root.children.push_back(StreamNode(u"MARKER", MarkerStream(spec.header)));
-  root.children.push_back(StreamNode(u"STYLES", StylesStream(spec.styles)));
-  root.children.push_back(StreamNode(u"SIZES", SizesStream(spec.sizes)));
-  root.children.push_back(StreamNode(u"CLASSES", ClassesStream(spec.classes)));
-  root.children.push_back(StreamNode(u"CROIXES", CroixesStream(spec.croixes)));
-  root.children.push_back(StreamNode(u"HALFS", HalfsStream(spec.halfs)));
-  root.children.push_back(StreamNode(u"PIECES", PiecesStream(spec.pieces)));
-  if (!spec.cuts.empty()) {
+  root.children.push_back(StreamNode(u"MARKER", MarkerStream(recipe.header)));
+  root.children.push_back(StreamNode(u"STYLES", StylesStream(recipe.styles)));
+  root.children.push_back(StreamNode(u"SIZES", SizesStream(recipe.sizes)));
+  root.children.push_back(StreamNode(u"CLASSES", ClassesStream(recipe.classes)));
+  root.children.push_back(StreamNode(u"CROIXES", CroixesStream(recipe.croixes)));
+  root.children.push_back(StreamNode(u"HALFS", HalfsStream(recipe.halfs)));
+  root.children.push_back(StreamNode(u"PIECES", PiecesStream(recipe.pieces)));
+  if (!recipe.cuts.empty()) {
     Node cuts = StorageNode(u"CUTS");
-    for (const auto& [piece, splits] : spec.cuts) {
+    for (const auto& [piece, splits] : recipe.cuts) {
       cuts.children.push_back(StreamNode(U16(std::to_string(piece) + ".CUTS"), CutsStream(splits)));
     }
     root.children.push_back(std::move(cuts));
   }
-  if (spec.skipped_streams) {
+  if (recipe.skipped_streams) {
     Node extra = StorageNode(u"EXTRA");
     extra.children.push_back(StreamNode(u"CHESS", ChessStream(3)));
     extra.children.push_back(StreamNode(u"1.CAS", CasStream(2)));
@@ -154,8 +154,8 @@ Node MarkerDocument(const MarkerSpec& spec) {
   return root;
 }
 
-ByteVector MarkerFile(const MarkerSpec& spec, const WriteOptions& options) {
-  return WriteCompoundFile(MarkerDocument(spec), options);
+ByteVector MarkerFile(const MarkerRecipe& recipe, const WriteOptions& options) {
+  return WriteCompoundFile(MarkerDocument(recipe), options);
 }
 
 }  // namespace lumerca::testing

@@ -4,22 +4,22 @@
 
 namespace lumerca::testing {
 
-MarkerSpec BlouseMarker() {
-  MarkerSpec spec;
-  spec.header.name = "Blouse.2";
-  spec.header.width = 1600.0f;
-  spec.header.scale_x = 0.98f;
-  spec.header.scale_y = 1.0f;
-  spec.sizes = {{38, "38"}, {40, "40"}, {42, "42"}, {44, "44"}};
-  spec.classes = {{"FRONT", ""}, {"BACK", ""}, {"SLEEVE", ""}};
+MarkerRecipe BlouseMarker() {
+  MarkerRecipe recipe;
+  recipe.header.name = "Blouse.2";
+  recipe.header.width = 1600.0f;
+  recipe.header.scale_x = 0.98f;
+  recipe.header.scale_y = 1.0f;
+  recipe.sizes = {{38, "38"}, {40, "40"}, {42, "42"}, {44, "44"}};
+  recipe.classes = {{"FRONT", ""}, {"BACK", ""}, {"SLEEVE", ""}};
   // (size, class) of pieces 0 to 5.
-  spec.croixes = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 2}};
+  recipe.croixes = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 2}};
   for (std::int16_t i = 0; i < 6; ++i) {
-    PieceSpec piece;
+    PieceRecipe piece;
     piece.croix_index = i;
-    spec.pieces.push_back(piece);
+    recipe.pieces.push_back(piece);
   }
-  auto& front = spec.pieces[0];
+  auto& front = recipe.pieces[0];
   front.attr5 = 0;
   front.attr2 = 1;
   front.attr4 = 90.0f;
@@ -30,24 +30,24 @@ MarkerSpec BlouseMarker() {
   front.min_y = -10.0f;
   front.max_y = 30.0f;
   // 16128 is the code of the distance 0.5.
-  spec.cuts[0] = {SplitSpec{0, 0, 10, 0, 16128, 2, 0}};
-  return spec;
+  recipe.cuts[0] = {SplitRecipe{0, 0, 10, 0, 16128, 2, 0}};
+  return recipe;
 }
 
-MarkerSpec JacketMarker() {
-  MarkerSpec spec;
-  spec.header.name = "JACKET W/24#A";
-  spec.header.text1 = "Sample";
-  spec.header.text3 = "Cutting room 2";
-  spec.header.width = 1520.0f;
-  spec.header.scale_x = 0.985f;
-  spec.header.scale_y = 0.99f;
-  spec.styles = {"JACKET", "LINING"};
+MarkerRecipe JacketMarker() {
+  MarkerRecipe recipe;
+  recipe.header.name = "JACKET W/24#A";
+  recipe.header.text1 = "Sample";
+  recipe.header.text3 = "Cutting room 2";
+  recipe.header.width = 1520.0f;
+  recipe.header.scale_x = 0.985f;
+  recipe.header.scale_y = 0.99f;
+  recipe.styles = {"JACKET", "LINING"};
   const char* classes[] = {"FRONT L", "FRONT R", "BACK", "SLEEVE.TOP", "SLEEVE.UNDER",
                            "COLLAR", "POCKET#1", "facing"};
-  for (const char* c : classes) spec.classes.push_back({c, "wool"});
+  for (const char* c : classes) recipe.classes.push_back({c, "wool"});
   const std::uint8_t sizes[] = {36, 38, 40, 42, 44, 46};
-  for (auto s : sizes) spec.sizes.push_back({s, std::to_string(s)});
+  for (auto s : sizes) recipe.sizes.push_back({s, std::to_string(s)});
   // Sizes 38 to 42 hold the same classes (one model), 36 and 44 their own;
   // 46 holds none.
   float x = 0;
@@ -55,9 +55,9 @@ MarkerSpec JacketMarker() {
     for (std::int16_t cls = 0; cls < 8; ++cls) {
       if (size == 0 && cls == 7) continue;
       if (size == 4 && cls == 6) continue;
-      spec.croixes.push_back({size, cls});
-      PieceSpec piece;
-      piece.croix_index = static_cast<std::int16_t>(spec.croixes.size() - 1);
+      recipe.croixes.push_back({size, cls});
+      PieceRecipe piece;
+      piece.croix_index = static_cast<std::int16_t>(recipe.croixes.size() - 1);
       piece.attr2 = static_cast<std::uint8_t>(cls % 3);
       piece.attr5 = static_cast<std::uint8_t>(size);
       piece.attr4 = cls % 2 ? 180.0f : 0.0f;
@@ -68,38 +68,38 @@ MarkerSpec JacketMarker() {
       piece.min_y = -45.0f;
       piece.max_y = 50.0f;
       x += 90.0f;
-      spec.pieces.push_back(piece);
+      recipe.pieces.push_back(piece);
     }
   }
   // The collars of sizes 42 and 44 are half pieces.
-  for (std::size_t i = 0; i < spec.pieces.size(); ++i) {
-    const auto& croix = spec.croixes[static_cast<std::size_t>(spec.pieces[i].croix_index)];
-    if (croix.class_index == 5 && croix.size_index >= 3) spec.halfs.push_back(static_cast<std::int16_t>(i));
+  for (std::size_t i = 0; i < recipe.pieces.size(); ++i) {
+    const auto& croix = recipe.croixes[static_cast<std::size_t>(recipe.pieces[i].croix_index)];
+    if (croix.class_index == 5 && croix.size_index >= 3) recipe.halfs.push_back(static_cast<std::int16_t>(i));
   }
   // Cut lines of every kind; offset codes 16000 (0.25), 16256 (1.0), 16384 (2.0).
   const std::uint16_t codes[] = {0, 16000, 16256, 16384, 16320, 16256};
-  for (int piece = 0; piece < static_cast<int>(spec.pieces.size()); piece += 3) {
-    std::vector<SplitSpec> cuts;
+  for (int piece = 0; piece < static_cast<int>(recipe.pieces.size()); piece += 3) {
+    std::vector<SplitRecipe> cuts;
     for (std::uint16_t kind = 0; kind < 6; ++kind) {
       float k = static_cast<float>(kind);
       cuts.push_back({-20.0f + k, -30.0f, 25.0f, 10.0f + k, codes[kind], kind, 0});
     }
-    spec.cuts[piece] = cuts;
+    recipe.cuts[piece] = cuts;
   }
-  spec.skipped_streams = true;
-  return spec;
+  recipe.skipped_streams = true;
+  return recipe;
 }
 
-MarkerSpec BigBlouse() {
-  MarkerSpec spec = BlouseMarker();
-  spec.pieces.clear();
+MarkerRecipe BigBlouse() {
+  MarkerRecipe recipe = BlouseMarker();
+  recipe.pieces.clear();
   for (std::int16_t i = 0; i < 60; ++i) {
-    PieceSpec piece;
+    PieceRecipe piece;
     piece.croix_index = static_cast<std::int16_t>(i % 6);
     piece.place_x = static_cast<float>(i);
-    spec.pieces.push_back(piece);
+    recipe.pieces.push_back(piece);
   }
-  return spec;
+  return recipe;
 }
 
 }  // namespace lumerca::testing

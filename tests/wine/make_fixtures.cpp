@@ -47,8 +47,8 @@ bool Save(const std::filesystem::path& path, const ByteVector& bytes) {
   return static_cast<bool>(out);
 }
 
-PieceSpec Piece(std::int16_t croix, float x, float y) {
-  PieceSpec p;
+PieceRecipe Piece(std::int16_t croix, float x, float y) {
+  PieceRecipe p;
   p.croix_index = croix;
   p.attr2 = 1;
   p.attr4 = 90.0f;
@@ -62,8 +62,8 @@ PieceSpec Piece(std::int16_t croix, float x, float y) {
   return p;
 }
 
-MarkerSpec Multi() {
-  MarkerSpec m;
+MarkerRecipe Multi() {
+  MarkerRecipe m;
   m.header.name = "Jacket/a#7.b \xC9t\xE9";
   m.header.width = 1532.5f;
   m.header.scale_x = 0.975f;
@@ -88,7 +88,7 @@ MarkerSpec Multi() {
       3,              // size 36, a half piece
   };
   for (std::size_t i = 0; i < croix_of_piece.size(); ++i) {
-    PieceSpec p = Piece(croix_of_piece[i], 40.0f * static_cast<float>(i), 7.5f * static_cast<float>(i));
+    PieceRecipe p = Piece(croix_of_piece[i], 40.0f * static_cast<float>(i), 7.5f * static_cast<float>(i));
     p.attr2 = static_cast<std::uint8_t>(i * 17);
     p.attr5 = static_cast<std::uint8_t>(255 - i);
     p.attr4 = i % 2 == 0 ? 0.0f : 180.0f;
@@ -107,8 +107,8 @@ MarkerSpec Multi() {
   return m;
 }
 
-MarkerSpec Precision() {
-  MarkerSpec m = BlouseMarker();
+MarkerRecipe Precision() {
+  MarkerRecipe m = BlouseMarker();
   m.header.name = "Precision";
   // 1234568 / 10 / 2.54 = 48605.0393700...: a 24-bit intermediate is off in
   // the second decimal.
@@ -203,10 +203,10 @@ int main(int argc, char** argv) {
   const std::filesystem::path out(argv[1]);
   std::filesystem::create_directories(out);
 
-  MarkerSpec no_pieces = BlouseMarker();
+  MarkerRecipe no_pieces = BlouseMarker();
   no_pieces.pieces.clear();
   no_pieces.cuts.clear();
-  MarkerSpec corrupt = BlouseMarker();
+  MarkerRecipe corrupt = BlouseMarker();
   corrupt.pieces[2].croix_index = 6;  // CROIXES holds 6 records
 
   bool ok = Save(out / "blouse.mrk", MarkerFile(BlouseMarker())) &&

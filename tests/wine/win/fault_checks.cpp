@@ -54,11 +54,11 @@ std::string Read(const fs::path& path) {
 std::vector<fs::path> WriteMarkers(const fs::path& folder) {
   std::vector<fs::path> markers;
   for (int i = 0; i < 3; ++i) {
-    lumerca::testing::MarkerSpec spec = lumerca::testing::JacketMarker();
-    spec.header.name = "MARKER ";
-    spec.header.name += std::to_string(i + 1);
-    for (auto& piece : spec.pieces) piece.place_x += static_cast<float>(1000 * i);
-    const auto bytes = lumerca::testing::MarkerFile(spec);
+    lumerca::testing::MarkerRecipe recipe = lumerca::testing::JacketMarker();
+    recipe.header.name = "MARKER ";
+    recipe.header.name += std::to_string(i + 1);
+    for (auto& piece : recipe.pieces) piece.place_x += static_cast<float>(1000 * i);
+    const auto bytes = lumerca::testing::MarkerFile(recipe);
     std::string name = "m";
     name += std::to_string(i + 1);
     markers.push_back(folder / (name + ".mrk"));
