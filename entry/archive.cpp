@@ -2,6 +2,7 @@
 // folders, one conversion with its report row, and the folders' upkeep.
 
 #include <lumerca/archive.h>
+#include "entry/utf8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -219,37 +220,6 @@ void RemoveWhileEmpty(const std::vector<fs::path>& folders) {
 
 // ---------------------------------------------------------------- the report
 
-#if !defined(_WIN32)
-// The length of the UTF-8 sequence at the start of `text` (well formed: no
-// overlong forms, no surrogates, nothing past U+10FFFF); 0 when there is
-// none.
-std::size_t Utf8Length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-#endif
-
 // A path as UTF-8 text: as it is where it is UTF-8, each byte that is not
 // part of a UTF-8 sequence as \xNN. On Windows, the path's UTF-16 name in
 // UTF-8, an unpaired surrogate as \uXXXX.
@@ -267,27 +237,13 @@ std::string PathText(const fs::path& path) {
       out += text;
       continue;
     }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    entry::AppendUtf8(out, c);
   }
 #else
   const std::string& text = path.native();
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8Length(std::string_view(text).substr(i));
+    const std::size_t length = entry::Utf8Length(std::string_view(text).substr(i));
     if (length == 0) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(text[i++]));
