@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -257,10 +258,21 @@ std::string PathText(const fs::path& path) {
   return out;
 }
 
-// Milliseconds with three decimals, in the "C" notation whatever the locale.
+// Milliseconds with three decimals, in the "C" notation whatever the locale:
+// the whole microseconds, half away from zero, in integer arithmetic (which
+// every C++ library's to_chars has).
 std::string Milliseconds(double value) {
+  const double microseconds = std::round(value * 1000.0);
+  // A time is not negative, nor beyond a year; anything else reads as 0.
+  const std::uint64_t whole =
+      microseconds >= 0.0 && microseconds < 3.2e13 ? static_cast<std::uint64_t>(microseconds) : 0;
   char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3).ptr;
+  char* end = std::to_chars(text, text + sizeof text, whole / 1000).ptr;
+  const auto fraction = static_cast<unsigned>(whole % 1000);
+  *end++ = '.';
+  *end++ = static_cast<char>('0' + fraction / 100);
+  *end++ = static_cast<char>('0' + fraction / 10 % 10);
+  *end++ = static_cast<char>('0' + fraction % 10);
   return std::string(text, end);
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -132,6 +133,15 @@ TEST_F(ArchiveApiTest, ReportFieldsOfARowThatWasNotConverted) {
   EXPECT_NE(fields.back().find('.'), std::string::npos);
   EXPECT_EQ(fields.back().size() - fields.back().find('.'), 4u);  // three decimals
   EXPECT_EQ(std::string(ArchiveReportColumns()[4]), "pieces written");
+
+  // The time: three decimals, rounded, in the "C" notation on every platform.
+  ArchiveRow timed = row;
+  for (const auto& [value, text] : std::vector<std::pair<double, std::string>>{
+           {0.0, "0.000"}, {12.3456, "12.346"}, {0.0004, "0.000"}, {2500.0, "2500.000"},
+           {86'400'000.25, "86400000.250"}, {-1.0, "0.000"}, {std::nan(""), "0.000"}}) {
+    timed.milliseconds = value;
+    EXPECT_EQ(ArchiveReportFields(timed).back(), text) << value;
+  }
 }
 
 }  // namespace
