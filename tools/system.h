@@ -21,7 +21,8 @@ std::size_t TerminalColumns();
 // counts as SIGINT and Ctrl-Break or closing the console as SIGTERM.
 void CatchStopSignals();
 
-// The number of the first stop signal caught, 0 while none was.
+// The number of the first stop signal caught, 0 while none was. A signal
+// that has come but not yet reached its handler counts too.
 int StopSignal();
 
 // Between these two calls, threads that the calling thread starts do not take

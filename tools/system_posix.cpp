@@ -62,7 +62,19 @@ void CatchStopSignals() {
   for (const int signal_number : kStopSignals) sigaction(signal_number, &action, nullptr);
 }
 
-int StopSignal() { return caught.load(); }
+int StopSignal() {
+  if (const int number = caught.load(); number != 0) return number;
+  // A stop signal that has come but whose handler has not run yet: the
+  // threads that keep it out see it pending until the calling thread takes
+  // it, which a busy machine may not schedule before they would start more
+  // conversions.
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return 0;
+  for (const int signal_number : kStopSignals) {
+    if (sigismember(&pending, signal_number) == 1) return signal_number;
+  }
+  return 0;
+}
 
 void KeepStopSignalsFromNewThreads() {
   sigset_t signals;
