@@ -53,4 +53,4 @@ fi
 
 cd "$work"
 PAGE_DIR=$page TOOL=$tool FIXTURES=$fixtures WORK=$work CHROMIUM=$chromium \
-  node --test --test-reporter=spec page.test.mjs
+  node --test --test-reporter=tap page.test.mjs
