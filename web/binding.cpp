@@ -4,6 +4,7 @@
 // Texts go out as UTF-8 JSON; the picture's boxes and cut lines as arrays of
 // numbers that the worker hands to the page without copying them again.
 
+#include <lumerca/archive.h>
 #include <lumerca/marker.h>
 #include <lumerca/picture.h>
 
@@ -130,20 +131,6 @@ void Record(Json& json, const Record& record, unsigned code_page) {
   json.Close('}');
 }
 
-const char* StatusName(ImportStatus status) {
-  switch (status) {
-    case ImportStatus::Imported: return "imported";
-    case ImportStatus::CannotOpen: return "cannot open";
-    case ImportStatus::NoPieces: return "no pieces";
-    case ImportStatus::CorruptIndex: return "corrupt index";
-    case ImportStatus::OutputFailed: return "output failed";
-    case ImportStatus::OutOfMemory: return "out of memory";
-    case ImportStatus::Damaged: return "damaged";
-    case ImportStatus::UnknownCodePage: return "unknown code page";
-  }
-  return "unknown";
-}
-
 const char* KindName(lumerca::Diagnostic::Kind kind) {
   using Kind = lumerca::Diagnostic::Kind;
   switch (kind) {
@@ -184,7 +171,7 @@ void Describe(Json& json, const Session& s) {
   const lumerca::Marker& m = read.marker;
   const unsigned cp = s.code_page;
   json.Open('{');
-  json.Key("status").String(StatusName(read.status));
+  json.Key("status").String(lumerca::ArchiveStatusWord(read.status));
   json.Key("statusText").String(lumerca::StatusText(read.status));
   json.Key("reason").String(read.reason);
   json.Key("salvage").String(read.salvage);
@@ -247,7 +234,7 @@ void Describe(Json& json, const Session& s) {
   json.Close(']');
 
   json.Key("written").Open('{');
-  json.Key("status").String(StatusName(s.written.status));
+  json.Key("status").String(lumerca::ArchiveStatusWord(s.written.status));
   json.Key("statusText").String(lumerca::StatusText(s.written.status));
   json.Key("reason").String(s.written.reason);
   json.Key("name").String(lumerca::ToUtf8(s.written.name, cp));
@@ -469,12 +456,12 @@ EMSCRIPTEN_KEEPALIVE const char* lm_write(Session* s, const char* name) {
     std::string bytes, bad;
     json.Open('{');
     if (!Readable(s->read.status)) {
-      json.Key("status").String(StatusName(s->read.status));
+      json.Key("status").String(lumerca::ArchiveStatusWord(s->read.status));
     } else if (name != nullptr && !Encode(name, s->code_page, bytes, bad)) {
       json.Key("bad").String(bad);
     } else {
       Write(*s, bytes);
-      json.Key("status").String(StatusName(s->written.status));
+      json.Key("status").String(lumerca::ArchiveStatusWord(s->written.status));
       json.Key("reason").String(s->written.reason);
       json.Key("name").String(lumerca::ToUtf8(s->written.name, s->code_page));
     }

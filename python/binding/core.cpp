@@ -29,21 +29,8 @@ namespace py = pybind11;
 namespace {
 
 // The status as the package names it (lumerca_marker.errors maps each to
-// its exception).
-const char* StatusWord(lumerca::ImportStatus status) {
-  using S = lumerca::ImportStatus;
-  switch (status) {
-    case S::Imported: return "imported";
-    case S::CannotOpen: return "cannot open";
-    case S::NoPieces: return "no pieces";
-    case S::CorruptIndex: return "corrupt index";
-    case S::OutputFailed: return "output failed";
-    case S::OutOfMemory: return "out of memory";
-    case S::Damaged: return "damaged";
-    case S::UnknownCodePage: return "unknown code page";
-  }
-  return "unknown";
-}
+// its exception): the report's words.
+const char* StatusWord(lumerca::ImportStatus status) { return lumerca::ArchiveStatusWord(status); }
 
 const char* KindWord(lumerca::Diagnostic::Kind kind) {
   using K = lumerca::Diagnostic::Kind;
